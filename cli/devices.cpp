@@ -1,0 +1,139 @@
+#include "cli/devices.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "cli/run.h"
+#include "devlib/wrappers.h"
+
+namespace {
+
+struct FieldKeys {
+  std::string_view itemKey;  // kind code 4
+  std::string_view lineKey;  // other kinds
+  std::array<char, 128> DeviceFields::*field;
+};
+
+constexpr FieldKeys kFieldKeys[] = {
+    {"Product Name=", "Product Name:", &DeviceFields::product},
+    {"Serial Number=", "Serial Number:", &DeviceFields::serial},
+    {"Firmware Version=", "Firmware Version:", &DeviceFields::firmware},
+};
+constexpr std::int32_t kItemKind = 4;
+constexpr std::string_view kBlanks = " \t\n\r";
+
+DeviceFields FieldsOfDevice(unsigned index) {
+  st_device_info record;
+  std::memset(&record, 0, sizeof record);
+  GetDeviceInfo(g_hDeviceList, index, &record);
+  return ExtractDeviceFields(record);
+}
+
+int DigitValue(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 99;
+}
+
+}  // namespace
+
+int SplitDevData(std::string_view text, std::string_view key,
+                 std::string_view delimiter, std::span<char> out) {
+  if (out.empty()) return -1;
+  const std::size_t keyAt = text.find(key);
+  if (keyAt == std::string_view::npos) return -1;
+  std::string_view value = text.substr(keyAt + key.size());
+  const std::size_t end = value.find(delimiter);
+  if (end == std::string_view::npos) return -1;
+  value = value.substr(0, end);
+  const std::size_t first = value.find_first_not_of(kBlanks);
+  value = first == std::string_view::npos
+              ? std::string_view()
+              : value.substr(first, value.find_last_not_of(kBlanks) - first + 1);
+  value = value.substr(0, out.size() - 1);
+  std::memcpy(out.data(), value.data(), value.size());
+  out[value.size()] = '\0';
+  return 0;
+}
+
+DeviceFields ExtractDeviceFields(const st_device_info& record) {
+  const std::string_view text(record.info,
+                              strnlen(record.info, sizeof record.info));
+  const bool items = record.kind == kItemKind;
+  DeviceFields fields;
+  for (const FieldKeys& keys : kFieldKeys) {
+    SplitDevData(text, items ? keys.itemKey : keys.lineKey, items ? ";" : "\n",
+                 fields.*keys.field);
+  }
+  return fields;
+}
+
+void ShowDevice() {
+  for (unsigned i = 0; i < g_deviceCounts; ++i) {
+    const DeviceFields fields = FieldsOfDevice(i);
+    std::printf("Device: %d\r\n", static_cast<int>(i + 1));
+    std::printf("Product name: %s\r\n", fields.product.data());
+    std::printf("Serial number: %s\r\n", fields.serial.data());
+    std::printf("Firmware version: %s\r\n", fields.firmware.data());
+    std::fputs("/*************************************/\r\n", stdout);
+  }
+}
+
+bool ReadSelection(std::FILE* in, int* value) {
+  int c = std::fgetc(in);
+  while (c != EOF && std::isspace(c)) c = std::fgetc(in);
+  bool negative = false;
+  if (c == '+' || c == '-') {
+    negative = c == '-';
+    c = std::fgetc(in);
+  }
+  int base = 10;
+  bool digits = false;
+  if (c == '0') {
+    digits = true;
+    base = 8;
+    c = std::fgetc(in);
+    if (c == 'x' || c == 'X') {
+      base = 16;
+      c = std::fgetc(in);
+    }
+  }
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
+  std::uint64_t magnitude = 0;
+  for (; c != EOF && DigitValue(c) < base; c = std::fgetc(in)) {
+    digits = true;
+    magnitude = std::min(magnitude * base + DigitValue(c), kLimit);
+  }
+  if (!digits) return false;
+  const std::int64_t signedValue =
+      negative ? -static_cast<std::int64_t>(magnitude)
+               : static_cast<std::int64_t>(magnitude);
+  if (signedValue < std::numeric_limits<int>::min() ||
+      signedValue > std::numeric_limits<int>::max()) {
+    return false;
+  }
+  *value = static_cast<int>(signedValue);
+  return true;
+}
+
+bool SelectDevice() {
+  for (unsigned i = 0; i < g_deviceCounts; ++i) {
+    const DeviceFields fields = FieldsOfDevice(i);
+    std::printf("%d. %s SN:%s Fireware Ver:%s\r\n", static_cast<int>(i + 1),
+                fields.product.data(), fields.serial.data(),
+                fields.firmware.data());
+  }
+  std::fputs("Select=", stdout);
+  std::fflush(stdout);  // the prompt must be seen before the answer is read
+  int answer = g_selDevice;
+  if (!ReadSelection(stdin, &answer) || answer <= 0 ||
+      static_cast<unsigned>(answer) > g_deviceCounts) {
+    std::fputs("No Device Selected\r\n", stdout);
+    return false;
+  }
+  g_selDevice = answer - 1;
+  return true;
+}

@@ -1,0 +1,40 @@
+// Listing the attached devices and choosing one.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <span>
+#include <string_view>
+
+#include "devlib/contract.h"
+
+// Printable values of one device, each NUL-terminated within its field
+// (empty when the info text does not give it).
+struct DeviceFields {
+  std::array<char, 128> product{};
+  std::array<char, 128> serial{};
+  std::array<char, 128> firmware{};
+};
+
+// Stores in `out` the value that follows the first `key` in `text`, up to the
+// first `delimiter` after it, without surrounding blanks (space, tab, CR,
+// LF), cut to out.size() - 1 characters. Returns 0 when a value was stored;
+// -1, leaving `out` unchanged, when out is empty or the key or the delimiter
+// after it is missing.
+int SplitDevData(std::string_view text, std::string_view key,
+                 std::string_view delimiter, std::span<char> out);
+
+// The three values of a record: kind code 4 means "Key=value;" items, any
+// other "Key: value" lines. An info text without NUL counts as 4096 bytes.
+DeviceFields ExtractDeviceFields(const st_device_info& record);
+
+// Prints one block per device of g_hDeviceList.
+void ShowDevice();
+
+// Prints the menu, asks "Select=" and sets g_selDevice to the chosen index.
+// Returns false, after "No Device Selected", when the answer is no device.
+bool SelectDevice();
+
+// Reads one integer from standard input as scanf's "%i" does. Returns false
+// when none can be read, or it is outside the int32 range.
+bool ReadSelection(std::FILE* in, int* value);

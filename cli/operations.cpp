@@ -1,0 +1,91 @@
+#include "cli/operations.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <string_view>
+
+#include "devlib/wrappers.h"
+#include "frame/slave_options.h"
+#include "settings/settings.h"
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+constexpr std::uint64_t kMaxPictureBytes = std::numeric_limits<std::int32_t>::max();
+
+}  // namespace
+
+void HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
+  unsigned width = 0;
+  unsigned height = 0;
+  // The byte count must fit the int the library takes, and so must each side.
+  if (!GetPicSize(device, &width, &height) ||
+      std::uint64_t{width} * height > kMaxPictureBytes ||
+      width > kMaxPictureBytes || height > kMaxPictureBytes) {
+    std::puts("Failed to get image resolution");
+    return;
+  }
+  const auto size = static_cast<int>(std::uint64_t{width} * height);
+  // One byte at least, so that a 0 x 0 picture still has a buffer to pass.
+  const std::unique_ptr<unsigned char, FreeDeleter> buffer(
+      static_cast<unsigned char*>(std::calloc(size > 0 ? size : 1, 1)));
+  if (!buffer || !GetPicData(device, buffer.get(), size)) {
+    std::puts("Failed to get image data");
+    return;
+  }
+  char fileName[128] = "test.bmp";
+  SavePicDataToFile(fileName, buffer.get(), static_cast<int>(width),
+                    static_cast<int>(height), 8);
+}
+
+void HandleFirmware(void* device, int argc, char** argv) {
+  if (argc <= 2) {
+    std::puts("No firmware file");
+    return;
+  }
+  unsigned status = std::numeric_limits<unsigned>::max();
+  const bool ok = UpdateKernelDevice(device, argv[2], 0, &status);
+  std::printf("updateError=%d,%s\n", static_cast<int>(status),
+              ok ? "succeed in updating the firmware "
+                 : "failed to update the firmware");
+}
+
+void HandleExport(void* device, int argc, char** argv) {
+  if (argc <= 2) {
+    std::puts("No export xml file");
+    return;
+  }
+  std::fputs(ReadDevCfgToXml(device, argv[2]) ? "Export xml file succeeful\n"
+                                              : "Export xml file failed\n",
+             stdout);
+}
+
+void HandleImport(void* device, int argc, char** argv) {
+  if (argc <= 2) {
+    std::puts("No execute command");
+    return;
+  }
+  bool ok = false;
+  if (std::string_view(argv[2]) == "--custom") {
+    const std::optional<SlaveOptions> options = ParseSlaveOptions(argc, argv);
+    if (!options) return;
+    const std::int32_t timeout = getReadTimeout();
+    ok = WriteCfgToSlaveDev(device, options->prefix, options->suffix,
+                            options->lengthType, options->payload, timeout);
+  } else {
+    const std::int32_t timeout = getReadTimeout();
+    ok = WriteCfgToDev(device, argv[2], timeout);
+  }
+  if (ok) {
+    std::puts("Write configure to device successful.");
+    return;
+  }
+  const char* reason = GetLastError();
+  if (reason != nullptr) std::printf("%s", reason);
+}

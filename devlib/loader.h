@@ -1,0 +1,53 @@
+// Loading the device library and reaching its entry points.
+#pragma once
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <type_traits>
+
+// The loader handle of ./Tolvarine.so; null while the library is not loaded.
+extern void* g_handle;
+
+// Loads ./Tolvarine.so from the current directory with immediate binding.
+// Returns true on success; on failure prints the loader's text and "\n" on
+// standard error and returns false.
+bool Opendl();
+
+// Unloads the library when it is loaded; g_handle is null afterwards.
+void Closedl();
+
+// Prints the loader's text on standard error after flushing standard output,
+// so that both streams keep their order when they share a file.
+void ReportLoaderError(const char* text);
+
+template <typename Fn>
+struct EntryResult;
+template <typename R, typename... P>
+struct EntryResult<R(P...)> {
+  using type = R;
+};
+
+// Calls the entry point `name` of type Fn, looked up afresh on every call.
+// Returns kFailure without printing when the library is not loaded, and
+// kFailure after printing the loader's text when the entry point is missing.
+template <typename Fn, auto kFailure, typename... Args>
+typename EntryResult<Fn>::type CallEntry(const char* name, Args... args) {
+  using Result = typename EntryResult<Fn>::type;
+  void* symbol = nullptr;
+  const char* error = nullptr;
+  if (g_handle != nullptr) {
+    dlerror();  // a stale text must not be taken for this lookup's
+    symbol = dlsym(g_handle, name);
+    error = dlerror();
+    if (error != nullptr) ReportLoaderError(error);
+  }
+  if (symbol == nullptr) {
+    if constexpr (std::is_void_v<Result>) {
+      return;
+    } else {
+      return static_cast<Result>(kFailure);
+    }
+  }
+  return reinterpret_cast<Fn*>(symbol)(args...);
+}

@@ -1,0 +1,16 @@
+// The settings file "setting.ini" in the current directory.
+#pragma once
+
+#include <cstdint>
+
+// The first-read time-out: the value of the first "readtimeout=" line,
+// converted as atoi converts and clamped to the int32 range, or 2000 when the
+// file has no such line or its value is empty. Reads the file afresh at each
+// call; when it cannot be opened, prints "Error opening file: <reason>" on
+// standard error and returns 2000.
+std::int32_t getReadTimeout();
+
+// The conversion used for the value: leading white space, an optional sign,
+// decimal digits up to the first other character; no digits give 0; values
+// beyond the int32 range are clamped.
+std::int32_t ParseTimeoutValue(const char* text);

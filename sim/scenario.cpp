@@ -1,0 +1,278 @@
+#include "sim/scenario.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <sstream>
+
+namespace sim {
+
+const char* const kDefaultScenario =
+    "[device]\n"
+    "info = Product Name: TV-200 Scanner\\r\\nSerial Number: TV2024A0117\\r\\n"
+    "Firmware Version: 3.4.1\\r\\n\n"
+    "kind = 0\n"
+    "vid = 1a2b\n"
+    "pid = 3c4d\n"
+    "answer RRDDUR2000 = 06 0D\n"
+    "answer RRDDUR = 52 52 44 44 55 52 32 30 30 30 0D\n"
+    "answer RDVER = 33 2E 34 2E 31 0D\n"
+    "answer #BEEP = 06 0D\n";
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+bool ParseUnsigned(const std::string& text, unsigned* value) {
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  const unsigned long parsed = std::strtoul(text.c_str(), &end, 10);
+  if (*end != '\0' || parsed > 0xFFFFFFFFul) return false;
+  *value = static_cast<unsigned>(parsed);
+  return true;
+}
+
+// "fail REASON" or, with a status, "fail STATUS REASON".
+bool ParseFailure(const std::string& value, bool withStatus, Failure* failure) {
+  std::istringstream in(value);
+  std::string word;
+  in >> word;
+  if (word != "fail") return false;
+  failure->fails = true;
+  if (withStatus) {
+    std::string status;
+    in >> status;
+    if (!ParseUnsigned(status, &failure->status)) return false;
+  }
+  std::getline(in >> std::ws, failure->reason);
+  return true;
+}
+
+// "HEX | HEX | ..." or "fill SIZE in PIECE".
+std::optional<std::vector<Bytes>> ParsePieces(const std::string& value) {
+  std::vector<Bytes> pieces;
+  std::istringstream words(value);
+  std::string word;
+  words >> word;
+  if (word == "fill") {
+    std::string in;
+    unsigned size = 0;
+    unsigned piece = 0;
+    std::string sizeText, pieceText;
+    words >> sizeText >> in >> pieceText;
+    if (in != "in" || !ParseUnsigned(sizeText, &size) ||
+        !ParseUnsigned(pieceText, &piece) || piece == 0) {
+      return std::nullopt;
+    }
+    for (unsigned at = 0; at < size; at += piece) {
+      Bytes bytes(std::min(piece, size - at));
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>((at + i) * 7 + 1);
+      }
+      pieces.push_back(std::move(bytes));
+    }
+    return pieces;
+  }
+  std::istringstream parts(value);
+  std::string part;
+  while (std::getline(parts, part, '|')) {
+    auto bytes = DecodeHex(part);
+    if (!bytes || bytes->empty()) return std::nullopt;
+    pieces.push_back(std::move(*bytes));
+  }
+  if (pieces.empty()) return std::nullopt;
+  return pieces;
+}
+
+bool ParseYes(const std::string& value, bool* flag) {
+  *flag = value == "yes";
+  return value == "yes" || value == "no";
+}
+
+// Applies one "key = value" line to the device. Returns false when the key
+// is unknown or the value malformed.
+bool ApplyDeviceKey(const std::string& key, const std::string& value,
+                    Device* device) {
+  if (key == "info") {
+    device->info = Unescape(value);
+  } else if (key == "info.unterminated") {
+    return ParseYes(value, &device->infoUnterminated);
+  } else if (key == "kind") {
+    char* end = nullptr;
+    const long kind = std::strtol(value.c_str(), &end, 10);
+    device->kind = static_cast<std::int32_t>(kind);
+    return !value.empty() && *end == '\0';
+  } else if (key == "vid" || key == "pid") {
+    (key == "vid" ? device->vid : device->pid) = value;
+  } else if (key == "getinfo" || key == "open" || key == "write") {
+    bool& flag = key == "getinfo" ? device->infoFails
+                 : key == "open"  ? device->openFails
+                                  : device->writeFails;
+    flag = value == "fail";
+    return value == "fail" || value == "ok";
+  } else if (key == "read") {
+    if (value == "normal") device->read = ReadMode::kNormal;
+    else if (value == "error") device->read = ReadMode::kError;
+    else if (value == "overclaim") device->read = ReadMode::kOverclaim;
+    else return false;
+  } else if (key == "silent") {
+    return ParseYes(value, &device->silent);
+  } else if (key == "slave") {
+    std::istringstream in(value);
+    in >> device->slavePrefix >> device->slaveLength >> device->slaveSuffix;
+    for (std::string* part : {&device->slavePrefix, &device->slaveLength,
+                              &device->slaveSuffix}) {
+      if (*part == "-") part->clear();
+    }
+    device->slave = true;
+    return static_cast<bool>(in) && DecodeHex(device->slavePrefix) &&
+           DecodeHex(device->slaveSuffix);
+  } else if (key.rfind("answer ", 0) == 0) {
+    auto pieces = ParsePieces(value);
+    if (!pieces) return false;
+    device->answers.push_back({Trim(key.substr(7)), std::move(*pieces)});
+  } else if (key == "unknown") {
+    auto bytes = DecodeHex(value);
+    if (!bytes) return false;
+    device->unknownAnswer = std::move(*bytes);
+  } else if (key == "picture") {
+    if (value == "fail") {
+      device->pictureSizeFails = true;
+      return true;
+    }
+    const auto x = value.find('x');
+    return x != std::string::npos &&
+           ParseUnsigned(value.substr(0, x), &device->pictureWidth) &&
+           ParseUnsigned(value.substr(x + 1), &device->pictureHeight);
+  } else if (key == "picdata") {
+    device->pictureDataFails = value == "fail";
+    return value == "fail" || value == "ok";
+  } else if (key == "firmware") {
+    return ParseFailure(value, true, &device->firmware);
+  } else if (key == "export") {
+    return ParseFailure(value, false, &device->exportConfig);
+  } else if (key == "import") {
+    return ParseFailure(value, false, &device->importConfig);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// A trace line as the tool prints it: "Request:7E 01 ", "Response:06 0D ",
+// "Response: time out".
+bool ApplyTraceLine(const std::string& line, Device* device) {
+  if (line.rfind("Request:", 0) == 0) {
+    auto bytes = DecodeHex(line.substr(8));
+    if (!bytes) return false;
+    device->replays.push_back({std::move(*bytes), std::nullopt});
+    return true;
+  }
+  if (device->replays.empty() || device->replays.back().response) return false;
+  const std::string rest = Trim(line.substr(9));
+  if (rest == "time out") return true;
+  auto bytes = DecodeHex(rest);
+  if (!bytes) return false;
+  device->replays.back().response = std::vector<Bytes>{std::move(*bytes)};
+  return true;
+}
+
+}  // namespace
+
+std::optional<Bytes> DecodeHex(const std::string& text) {
+  Bytes bytes;
+  int high = -1;
+  for (char c : text) {
+    if (c == ' ' || c == '\t') {
+      if (high >= 0) return std::nullopt;
+      continue;
+    }
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    const int digit = std::isdigit(static_cast<unsigned char>(c))
+                          ? c - '0'
+                          : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+    if (high < 0) {
+      high = digit;
+    } else {
+      bytes.push_back(static_cast<std::uint8_t>(high * 16 + digit));
+      high = -1;
+    }
+  }
+  if (high >= 0) return std::nullopt;
+  return bytes;
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    if (c == 'r') out += '\r';
+    else if (c == 'n') out += '\n';
+    else if (c == 't') out += '\t';
+    else if (c == 'x' && i + 2 < text.size() &&
+             std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+             std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::optional<Scenario> ParseScenario(const std::string& text,
+                                      std::string* error) {
+  Scenario scenario;
+  std::istringstream lines(text);
+  std::string raw;
+  int number = 0;
+  while (std::getline(lines, raw)) {
+    ++number;
+    const std::string line = Trim(raw);
+    if (line.empty() || line[0] == '#') continue;
+    bool ok = true;
+    if (line == "[device]") {
+      scenario.devices.emplace_back();
+    } else if (line.rfind("Request:", 0) == 0 || line.rfind("Response:", 0) == 0) {
+      ok = !scenario.devices.empty() &&
+           ApplyTraceLine(line, &scenario.devices.back());
+    } else {
+      const auto equals = line.find(" = ");
+      const std::string key = equals == std::string::npos ? line : line.substr(0, equals);
+      const std::string value =
+          equals == std::string::npos ? "" : Trim(line.substr(equals + 3));
+      if (equals == std::string::npos) {
+        ok = false;
+      } else if (key == "count") {
+        unsigned count = 0;
+        ok = ParseUnsigned(value, &count);
+        scenario.count = count;
+      } else if (key == "list") {
+        scenario.nullList = value == "null";
+        ok = value == "null" || value == "ok";
+      } else if (key == "lasterror") {
+        scenario.nullLastError = value == "null";
+        ok = value == "null" || value == "text";
+      } else {
+        ok = !scenario.devices.empty() &&
+             ApplyDeviceKey(key, value, &scenario.devices.back());
+      }
+    }
+    if (!ok) {
+      *error = "scenario line " + std::to_string(number) + " not understood: " + line;
+      return std::nullopt;
+    }
+  }
+  return scenario;
+}
+
+}  // namespace sim

@@ -1,0 +1,83 @@
+// The simulated device library's model: virtual devices read from a
+// scenario file (see README.md beside this file).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class ReadMode { kNormal, kError, kOverclaim };
+
+// An operation made to fail by the scenario, with what it reports.
+struct Failure {
+  bool fails = false;
+  unsigned status = 0;
+  std::string reason;
+};
+
+struct Answer {
+  std::string command;       // as the device sees it, without a '@' marker
+  std::vector<Bytes> pieces;  // one per Read
+};
+
+struct Replay {
+  Bytes request;
+  std::optional<std::vector<Bytes>> response;  // nullopt: stays silent
+};
+
+struct Device {
+  std::string info;
+  bool infoUnterminated = false;  // fills all 4096 bytes, no NUL
+  std::int32_t kind = 0;
+  std::string vid = "1a2b";
+  std::string pid = "3c4d";
+  bool infoFails = false;
+  bool openFails = false;
+  bool writeFails = false;
+  ReadMode read = ReadMode::kNormal;
+  bool silent = false;
+  // Framing of the master in front of this device, when it is a slave.
+  bool slave = false;
+  std::string slavePrefix, slaveLength, slaveSuffix;
+  std::vector<Answer> answers;
+  Bytes unknownAnswer = {0x15};
+  std::vector<Replay> replays;
+  unsigned pictureWidth = 640;
+  unsigned pictureHeight = 480;
+  bool pictureSizeFails = false;
+  bool pictureDataFails = false;
+  Failure firmware, exportConfig, importConfig;
+
+  // What the device has still to say, one piece per Read.
+  std::deque<Bytes> pending;
+  bool open = false;
+};
+
+struct Scenario {
+  std::vector<Device> devices;
+  std::optional<unsigned> count;  // reported instead of the device count
+  bool nullList = false;
+  bool nullLastError = false;
+};
+
+// Parses a scenario text. Returns the scenario, or nullopt with a one-line
+// reason (naming the line) in *error.
+std::optional<Scenario> ParseScenario(const std::string& text,
+                                      std::string* error);
+
+// The scenario used when none is named: one ready device.
+extern const char* const kDefaultScenario;
+
+// Decodes hex pairs separated by optional blanks ("7E 01", "7e01").
+std::optional<Bytes> DecodeHex(const std::string& text);
+
+// Decodes \r \n \t \\ \xHH escapes of a scenario value.
+std::string Unescape(const std::string& text);
+
+}  // namespace sim
