@@ -264,7 +264,10 @@ int tq_Read(void* handle, char* buffer, unsigned capacity, unsigned timeout) {
     piece.erase(piece.begin(), piece.begin() + static_cast<long>(count));
     if (piece.empty()) device->pending.pop_front();
     result = static_cast<int>(count);
-    if (device->read == sim::ReadMode::kOverclaim) result += 1000;
+    // Claims more than it was offered (and more than it stored).
+    if (device->read == sim::ReadMode::kOverclaim) {
+      result = static_cast<int>(std::min<std::uint64_t>(std::uint64_t{capacity} + 1000, 0x7FFFFFFF));
+    }
   }
   Journal("tq_Read(%s, %u, %u) -> %d", H(handle).c_str(), capacity, timeout, result);
   return result;

@@ -84,7 +84,10 @@ std::optional<std::vector<Bytes>> ParsePieces(const std::string& value) {
     if (!bytes || bytes->empty()) return std::nullopt;
     pieces.push_back(std::move(*bytes));
   }
-  if (pieces.empty()) return std::nullopt;
+  // Every '|' separates two pieces: none may be missing.
+  if (pieces.size() != static_cast<std::size_t>(std::count(value.begin(), value.end(), '|')) + 1) {
+    return std::nullopt;
+  }
   return pieces;
 }
 

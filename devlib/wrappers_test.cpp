@@ -1,0 +1,82 @@
+#include "devlib/wrappers.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "devlib/loader.h"
+
+namespace {
+
+// Points g_handle at a library for one test, unloading it afterwards.
+class WrapperTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (g_handle != nullptr) dlclose(g_handle);
+    g_handle = nullptr;
+  }
+  static void Load(const char* path) {
+    if (g_handle != nullptr) dlclose(g_handle);
+    g_handle = dlopen(path, RTLD_NOW);
+    ASSERT_NE(g_handle, nullptr) << dlerror();
+  }
+};
+
+TEST_F(WrapperTest, NotLoadedGivesTheFailureValueSilently) {
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  unsigned count = 5;
+  EXPECT_EQ(EnumDevices(&count, 7), nullptr);
+  EXPECT_EQ(count, 5u);
+  EXPECT_EQ(FindDeviceIndexByPIDVID(nullptr, "1a2b", "3c4d"), -1);
+  EXPECT_EQ(OpenDevice(nullptr, 0, PROTOCOL_DEFAULT), nullptr);
+  EXPECT_FALSE(CloseDevice(nullptr));
+  EXPECT_EQ(Read(nullptr, nullptr, 0, 0), 0);
+  EXPECT_FALSE(Write(nullptr, nullptr, 0, false));
+  EXPECT_EQ(GetLastError(), nullptr);
+  EXPECT_EQ(ReadFromSocket(0, 0, nullptr, nullptr), -1);
+  EXPECT_EQ(SetNetDeviceConfig(NET_SETTING_DEFAULT, "", 0, 0, ""), -1);
+  EXPECT_EQ(CreateTcpService(0, nullptr), 0);
+  ReleaseDevices(nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(WrapperTest, MissingEntryPointPrintsTheLoaderText) {
+  Load(SIM_LEAN_LIBRARY);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(GetLastError(), nullptr);
+  EXPECT_EQ(FindDeviceIndexByPIDVID(nullptr, "1a2b", "3c4d"), -1);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("tq_GetLastError"), std::string::npos) << err;
+  EXPECT_NE(err.find("tq_FindDeviceIndexByPIDVID"), std::string::npos) << err;
+  EXPECT_EQ(err.back(), '\n');
+}
+
+TEST_F(WrapperTest, EveryCallLooksItsEntryPointUpAfresh) {
+  Load(SIM_LIBRARY);
+  testing::internal::CaptureStderr();
+  EXPECT_NE(GetLastError(), nullptr);
+  Load(SIM_LEAN_LIBRARY);  // a cached address would still answer here
+  EXPECT_EQ(GetLastError(), nullptr);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("tq_GetLastError"), std::string::npos);
+}
+
+TEST_F(WrapperTest, IntResultsBecomeBooleans) {
+  Load(SIM_LIBRARY);
+  unsigned count = 0;
+  void* list = EnumDevices(&count, 7);
+  ASSERT_EQ(count, 1u);
+  void* device = OpenDevice(list, 0, PROTOCOL_DEFAULT);
+  unsigned width = 0, height = 0;
+  EXPECT_TRUE(GetPicSize(device, &width, &height));
+  EXPECT_EQ(width * height, 640u * 480u);
+  EXPECT_TRUE(CloseDevice(&device));
+  EXPECT_EQ(device, nullptr);
+  EXPECT_FALSE(CloseDevice(&device));
+  ReleaseDevices(&list);
+  EXPECT_EQ(list, nullptr);
+}
+
+}  // namespace

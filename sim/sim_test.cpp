@@ -1,0 +1,111 @@
+// The simulated library's own logic: what it accepts decides what the
+// end-to-end tests can catch.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/behaviour.h"
+#include "sim/scenario.h"
+
+namespace {
+
+TEST(SimScenario, RejectsLinesItDoesNotUnderstand) {
+  const std::vector<std::string> bad = {
+      "kind = 4\n",                         // before any device
+      "[device]\nkind = four\n",
+      "[device]\nanswer X = 0G\n",
+      "[device]\nanswer X = 01 |\n",
+      "[device]\npicture = 64\n",
+      "[device]\nfirmware = fail x reason\n",
+      "[device]\nResponse:01\n",
+      "[device]\nmystery = 1\n",
+      "[device]\nno separator\n",
+  };
+  for (const std::string& text : bad) {
+    std::string error;
+    EXPECT_FALSE(sim::ParseScenario(text, &error)) << text;
+    EXPECT_NE(error.find("scenario line"), std::string::npos);
+  }
+  std::string error;
+  const auto scenario = sim::ParseScenario(
+      "count = 3\n[device]\ninfo = A:\\x41\\r\\n\nanswer A B = 01 02 | 03\nslave = - 1 0d0a\n"
+      "answer BIG = fill 10 in 4\n",
+      &error);
+  ASSERT_TRUE(scenario) << error;
+  EXPECT_EQ(scenario->count, 3u);
+  const sim::Device& device = scenario->devices.at(0);
+  EXPECT_EQ(device.info, "A:A\r\n");
+  EXPECT_EQ(device.answers.at(0).command, "A B");
+  EXPECT_EQ(device.answers.at(0).pieces.size(), 2u);
+  EXPECT_EQ(device.answers.at(1).pieces.size(), 3u);
+  EXPECT_EQ(device.answers.at(1).pieces.back().size(), 2u);
+  EXPECT_EQ(device.slavePrefix, "");
+  EXPECT_EQ(device.slaveSuffix, "0d0a");
+  EXPECT_TRUE(sim::ParseScenario(sim::kDefaultScenario, &error)) << error;
+}
+
+TEST(SimScenario, ShippedExamplesParse) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(SCENARIO_DIR)) {
+    std::ifstream file(entry.path());
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string error;
+    EXPECT_TRUE(sim::ParseScenario(text.str(), &error)) << entry.path() << ": " << error;
+    ++count;
+  }
+  EXPECT_GE(count, 5);
+}
+
+TEST(SimFrames, DeviceRejectsMalformedFrames) {
+  const std::vector<std::pair<sim::Bytes, std::string>> cases = {
+      {{0x7E, 0x01, '0', '0', '0', '0', '@', 'A', 0x3B, 0x03}, ""},
+      {{0x7E, 0x01, '0', '0', '0', '0', '@', 0x3B}, "too short"},
+      {{0x7E, 0x01, '0', '0', '0', '0', '@', 'A', 0x3B}, "does not end"},
+      {{0x7E, 0x02, '0', '0', '0', '0', '@', 'A', 0x3B, 0x03}, "does not start"},
+      {{0x7E, 0x01, '0', '0', '0', '0', '!', 'A', 0x3B, 0x03}, "marker"},
+      {{0x7E, 0x01, '0', '0', '0', '0', '@', 'A', 0x3B, 0x04}, "does not end"},
+  };
+  for (const auto& [bytes, reason] : cases) {
+    sim::Device device;
+    EXPECT_EQ(sim::Receive(device, bytes).find(reason) != std::string::npos, true) << reason;
+    EXPECT_EQ(device.pending.size(), reason.empty() ? 1u : 0u);
+  }
+  sim::Device slave;
+  slave.slave = true;
+  slave.slavePrefix = "aa";
+  slave.slaveLength = "1";
+  const sim::Bytes frame = {0xAA, 0x0A, 0x7E, 0x01, '0', '0', '0', '0', '#', 'A', 0x3B, 0x03};
+  EXPECT_EQ(sim::Receive(slave, frame), "");
+  sim::Bytes wrongLength = frame;
+  wrongLength[1] = 0x0B;
+  EXPECT_NE(sim::Receive(slave, wrongLength).find("length field"), std::string::npos);
+}
+
+TEST(SimConfiguration, ChecksWellFormedXml) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"<a/>", true},
+      {"<?xml version=\"1.0\"?>\n<!-- c --><a x='1' y=\"2\">t &amp; <b/><![CDATA[<]]></a>\n", true},
+      {"", false},
+      {"text", false},
+      {"<a>", false},
+      {"<a></b>", false},
+      {"<a x=1/>", false},
+      {"<a>&bogus;</a>", false},
+      {"<a/><b/>", false},
+      {"<a><b></a></b>", false},
+  };
+  for (const auto& [text, good] : cases) {
+    EXPECT_EQ(sim::CheckXml(text).empty(), good) << text;
+  }
+  sim::Device device;
+  device.info = "Product Name: <&>\nSerial Number: 1\n";
+  EXPECT_EQ(sim::CheckXml(sim::ConfigurationXml(device)), "");
+}
+
+}  // namespace
