@@ -20,5 +20,19 @@ demo: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Everything built with AddressSanitizer and UBSan in its own folder, and the
+# whole test suite run there.
+sanitize:
+	cmake -S . -B build-sanitize -DTOLVARINE_SANITIZE=ON -DTOLVARINE_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# The end-to-end tests with the tool under valgrind's memcheck.
+memcheck: build
+	cd $(BUILD) && TOLVARINE_TEST_WRAPPER="valgrind --quiet --error-exitcode=99 \
+	  --leak-check=full --errors-for-leak-kinds=definite,indirect" \
+	  ctest -L e2e --output-on-failure -j $(JOBS)
+
 clean:
 	rm -rf $(BUILD) build-*

@@ -54,7 +54,7 @@ int SplitDevData(std::string_view text, std::string_view key,
               ? std::string_view()
               : value.substr(first, value.find_last_not_of(kBlanks) - first + 1);
   value = value.substr(0, out.size() - 1);
-  std::memcpy(out.data(), value.data(), value.size());
+  value.copy(out.data(), value.size());
   out[value.size()] = '\0';
   return 0;
 }
