@@ -34,5 +34,9 @@ memcheck: build
 	  --leak-check=full --errors-for-leak-kinds=definite,indirect" \
 	  ctest -L e2e --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (clang), each run for FUZZ_SECONDS from its seed corpus.
+fuzz:
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash tools/fuzz.sh
+
 clean:
 	rm -rf $(BUILD) build-*

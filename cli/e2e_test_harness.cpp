@@ -79,6 +79,9 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
   if (child > 0 && waitpid(child, &status, 0) == child) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
+  // Whatever happened, the tool ends with status 0 (and, under a checking
+  // wrapper such as valgrind, without errors).
+  EXPECT_EQ(result.status, 0) << "TolvarineCli exited with " << result.status;
   result.out = ReadFile(".stdout");
   result.err = ReadFile(".stderr");
   result.journal = ReadFile(".journal");
