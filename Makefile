@@ -38,5 +38,11 @@ memcheck: build
 fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash tools/fuzz.sh
 
+# Micro-benchmarks and whole-process comparisons, each figure with its target.
+bench:
+	cmake -S . -B $(BUILD) -DTOLVARINE_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+	bash tools/bench.sh $(BUILD)
+
 clean:
 	rm -rf $(BUILD) build-*

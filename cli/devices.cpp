@@ -1,5 +1,6 @@
 #include "cli/devices.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -45,16 +46,21 @@ int SplitDevData(std::string_view text, std::string_view key,
   if (out.empty()) return -1;
   const std::size_t keyAt = text.find(key);
   if (keyAt == std::string_view::npos) return -1;
-  std::string_view value = text.substr(keyAt + key.size());
+  // Positions only, no substr: nothing here may throw.
+  std::string_view value = text;
+  value.remove_prefix(keyAt + key.size());
   const std::size_t end = value.find(delimiter);
   if (end == std::string_view::npos) return -1;
-  value = value.substr(0, end);
+  value.remove_suffix(value.size() - end);
   const std::size_t first = value.find_first_not_of(kBlanks);
-  value = first == std::string_view::npos
-              ? std::string_view()
-              : value.substr(first, value.find_last_not_of(kBlanks) - first + 1);
-  value = value.substr(0, out.size() - 1);
-  value.copy(out.data(), value.size());
+  if (first == std::string_view::npos) {
+    value = {};
+  } else {
+    value.remove_suffix(value.size() - 1 - value.find_last_not_of(kBlanks));
+    value.remove_prefix(first);
+  }
+  value.remove_suffix(value.size() - std::min(value.size(), out.size() - 1));
+  std::copy(value.begin(), value.end(), out.data());
   out[value.size()] = '\0';
   return 0;
 }

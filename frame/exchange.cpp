@@ -50,21 +50,18 @@ long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout) 
   char* buffer = reinterpret_cast<char*>(response);
   int count = Read(device, buffer, kBufferSize, static_cast<unsigned>(setting));
   if (count < 1) return -1;
-  // The default timer slack stretches a 50 microsecond pause to about three
-  // times that; the read loop asks the kernel for the pause it means.
-  const int previousSlack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-  prctl(PR_SET_TIMERSLACK, 1, 0, 0, 0);
+  const int previousSlack = LowerTimerSlack();
   std::size_t total = 0;
   for (;;) {
     // A library claiming more than it was offered gets only the space.
     total += std::min(static_cast<std::size_t>(count), kBufferSize - total);
     if (total >= kBufferSize) break;
-    usleep(kPauseMicroseconds);
+    PauseBetweenReads();
     count = Read(device, buffer + total, static_cast<unsigned>(kBufferSize - total),
                  followUpTimeout);
     if (count < 1) break;
   }
-  if (previousSlack > 0) prctl(PR_SET_TIMERSLACK, previousSlack, 0, 0, 0);
+  RestoreTimerSlack(previousSlack);
   return static_cast<long>(total);
 }
 
@@ -81,6 +78,18 @@ void Exchange(void* device, std::span<const std::uint8_t> request,
 }
 
 }  // namespace
+
+int LowerTimerSlack() {
+  const int previous = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+  prctl(PR_SET_TIMERSLACK, 1, 0, 0, 0);
+  return previous;
+}
+
+void RestoreTimerSlack(int previous) {
+  if (previous > 0) prctl(PR_SET_TIMERSLACK, previous, 0, 0, 0);
+}
+
+void PauseBetweenReads() { usleep(kPauseMicroseconds); }
 
 std::size_t EncodeHexTrace(std::span<const std::uint8_t> bytes, char* text) {
   char* at = text;

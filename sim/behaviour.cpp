@@ -222,8 +222,7 @@ std::string Receive(Device& device, std::span<const std::uint8_t> bytes) {
     if (std::equal(bytes.begin(), bytes.end(), replay.request.begin(),
                    replay.request.end())) {
       if (replay.response) {
-        device.pending.insert(device.pending.end(), replay.response->begin(),
-                              replay.response->end());
+        for (const Bytes& piece : *replay.response) device.pending.emplace_back(piece);
       }
       return "";
     }
@@ -237,10 +236,9 @@ std::string Receive(Device& device, std::span<const std::uint8_t> bytes) {
   if (device.silent) return "";
   const Answer* answer = FindAnswer(device, *command);
   if (answer != nullptr) {
-    device.pending.insert(device.pending.end(), answer->pieces.begin(),
-                          answer->pieces.end());
+    for (const Bytes& piece : answer->pieces) device.pending.emplace_back(piece);
   } else if (!device.unknownAnswer.empty()) {
-    device.pending.push_back(device.unknownAnswer);
+    device.pending.emplace_back(device.unknownAnswer);
   }
   return "";
 }

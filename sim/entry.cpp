@@ -258,10 +258,10 @@ int tq_Read(void* handle, char* buffer, unsigned capacity, unsigned timeout) {
   } else if (device->read == sim::ReadMode::kError) {
     result = -1;
   } else if (!device->pending.empty()) {
-    sim::Bytes& piece = device->pending.front();
+    std::span<const std::uint8_t>& piece = device->pending.front();
     const std::size_t count = std::min<std::size_t>(piece.size(), capacity);
     std::memcpy(buffer, piece.data(), count);
-    piece.erase(piece.begin(), piece.begin() + static_cast<long>(count));
+    piece = piece.subspan(count);
     if (piece.empty()) device->pending.pop_front();
     result = static_cast<int>(count);
     // Claims more than it was offered (and more than it stored).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 namespace sim {
@@ -68,10 +69,16 @@ std::optional<std::vector<Bytes>> ParsePieces(const std::string& value) {
         !ParseUnsigned(pieceText, &piece) || piece == 0) {
       return std::nullopt;
     }
+    // Byte i is i * 7 + 1: a pattern of period 256, laid down by copying.
+    std::uint8_t period[256];
+    for (unsigned i = 0; i < 256; ++i) period[i] = static_cast<std::uint8_t>(i * 7 + 1);
     for (unsigned at = 0; at < size; at += piece) {
       Bytes bytes(std::min(piece, size - at));
-      for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<std::uint8_t>((at + i) * 7 + 1);
+      for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t phase = (at + i) % 256;
+        const std::size_t count = std::min(256 - phase, bytes.size() - i);
+        std::memcpy(bytes.data() + i, period + phase, count);
+        i += count;
       }
       pieces.push_back(std::move(bytes));
     }

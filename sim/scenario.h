@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,9 @@ struct Device {
   bool pictureDataFails = false;
   Failure firmware, exportConfig, importConfig;
 
-  // What the device has still to say, one piece per Read.
-  std::deque<Bytes> pending;
+  // What the device has still to say, one piece per Read; the pieces point
+  // into the answers above, which stay put once the scenario is read.
+  std::deque<std::span<const std::uint8_t>> pending;
   bool open = false;
 };
 

@@ -1,0 +1,120 @@
+// Micro-benchmarks of the hex trace, the frame builders and the pause
+// between reads.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "frame/exchange.h"
+#include "frame/frame.h"
+
+namespace {
+
+std::vector<std::uint8_t> Answer(std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  return bytes;
+}
+
+// A stream that takes every byte and keeps none.
+std::FILE* DiscardingSink() {
+  cookie_io_functions_t io{};
+  io.write = [](void*, const char*, std::size_t size) -> ssize_t { return static_cast<ssize_t>(size); };
+  return fopencookie(nullptr, "w", io);
+}
+
+void SetBytes(benchmark::State& state, std::size_t size) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+}
+
+// The memory-speed floor: the table encoder into a 48 KiB block, no output.
+void BM_EncoderFloor(benchmark::State& state) {
+  const auto bytes = Answer(static_cast<std::size_t>(state.range(0)));
+  std::vector<char> block(16 * 1024 * 3);
+  for (auto _ : state) {
+    for (std::size_t at = 0; at < bytes.size(); at += 16 * 1024) {
+      const std::size_t n = std::min<std::size_t>(16 * 1024, bytes.size() - at);
+      benchmark::DoNotOptimize(EncodeHexTrace({bytes.data() + at, n}, block.data()));
+      benchmark::ClobberMemory();
+    }
+  }
+  SetBytes(state, bytes.size());
+}
+
+void BM_PrintDataDiscard(benchmark::State& state) {
+  const auto bytes = Answer(static_cast<std::size_t>(state.range(0)));
+  std::FILE* sink = DiscardingSink();
+  for (auto _ : state) printData(1, bytes, sink);
+  std::fclose(sink);
+  SetBytes(state, bytes.size());
+}
+
+void BM_PrintDataDevNull(benchmark::State& state) {
+  const auto bytes = Answer(static_cast<std::size_t>(state.range(0)));
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  for (auto _ : state) printData(1, bytes, sink);
+  std::fclose(sink);
+  SetBytes(state, bytes.size());
+}
+
+// The per-byte formatted print the trace must beat.
+void BM_PrintfPerByteDevNull(benchmark::State& state) {
+  const auto bytes = Answer(static_cast<std::size_t>(state.range(0)));
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  for (auto _ : state) {
+    std::fputs("Response:", sink);
+    for (std::uint8_t b : bytes) std::fprintf(sink, "%02X ", b);
+    std::fputc('\n', sink);
+  }
+  std::fclose(sink);
+  SetBytes(state, bytes.size());
+}
+
+void BM_PackUnifyCommand(benchmark::State& state) {
+  std::vector<std::uint8_t> dst(64);
+  std::size_t length = 0;
+  for (auto _ : state) {
+    packUnifyCommand(dst, "RRDDUR2000", &length);
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+
+void BM_PackPreSurFullData(benchmark::State& state) {
+  std::vector<std::uint8_t> dst(64);
+  std::size_t length = 0;
+  for (auto _ : state) {
+    packPreSurFullData("RRDDUR2000", "7b3e", "007d", "2l", dst, &length);
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+
+// The real length of the pause between reads, as the read loop makes it.
+void PauseMean(benchmark::State& state, bool lowered) {
+  const int previous = lowered ? LowerTimerSlack() : 0;
+  double total = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    PauseBetweenReads();
+    total += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+  }
+  if (lowered) RestoreTimerSlack(previous);
+  state.counters["mean_us"] = total / static_cast<double>(state.iterations());
+}
+void BM_PauseDefaultSlack(benchmark::State& state) { PauseMean(state, false); }
+void BM_PauseReadLoop(benchmark::State& state) { PauseMean(state, true); }
+
+constexpr std::int64_t k10MiB = 10 * 1024 * 1024;
+
+}  // namespace
+
+BENCHMARK(BM_EncoderFloor)->Arg(k10MiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrintDataDiscard)->Arg(19)->Arg(4096)->Arg(k10MiB);
+BENCHMARK(BM_PrintDataDevNull)->Arg(19)->Arg(4096)->Arg(k10MiB);
+BENCHMARK(BM_PrintfPerByteDevNull)->Arg(k10MiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackUnifyCommand);
+BENCHMARK(BM_PackPreSurFullData);
+BENCHMARK(BM_PauseDefaultSlack)->Iterations(2000);
+BENCHMARK(BM_PauseReadLoop)->Iterations(2000);
+
+BENCHMARK_MAIN();
