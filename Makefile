@@ -44,5 +44,14 @@ bench:
 	cmake --build $(BUILD) -j $(JOBS)
 	bash tools/bench.sh $(BUILD)
 
+# make install [PREFIX=/usr/local] [DESTDIR=...]
+install: build
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
+
+# A Debian package (.deb) in the build folder.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
 clean:
 	rm -rf $(BUILD) build-*
