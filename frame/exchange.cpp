@@ -24,7 +24,8 @@ constexpr useconds_t kPauseMicroseconds = 50;
 // Bytes encoded per block written: 48 KiB of text, few writes for 10 MiB.
 constexpr std::size_t kBytesPerBlock = 16 * 1024;
 
-// "XX " for every byte value, padded to 4 so each entry is one aligned load.
+// "XX " for every byte value, padded to 4 bytes: each byte is encoded by one
+// 4-byte store, whose last byte the next store overwrites.
 constexpr std::array<std::array<char, 4>, 256> kHexTriples = [] {
   constexpr char kDigits[] = "0123456789ABCDEF";
   std::array<std::array<char, 4>, 256> table{};
@@ -94,7 +95,7 @@ void PauseBetweenReads() { usleep(kPauseMicroseconds); }
 std::size_t EncodeHexTrace(std::span<const std::uint8_t> bytes, char* text) {
   char* at = text;
   for (std::uint8_t b : bytes) {
-    std::memcpy(at, kHexTriples[b].data(), 3);
+    std::memcpy(at, kHexTriples[b].data(), 4);
     at += 3;
   }
   return static_cast<std::size_t>(at - text);

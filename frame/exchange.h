@@ -11,7 +11,7 @@ void printData(int direction, std::span<const std::uint8_t> bytes,
                std::FILE* out = stdout);
 
 // Encodes bytes as "XX " triples into `text`, which holds 3 bytes per input
-// byte. Returns the number of characters written.
+// byte and one more (scratch). Returns the number of characters encoded.
 std::size_t EncodeHexTrace(std::span<const std::uint8_t> bytes, char* text);
 
 // The pause between two reads of an answer: 50 microseconds. The default

@@ -14,8 +14,9 @@ constexpr int kPieceSize = 1024;  // a longer line is read as several pieces
 constexpr std::size_t kMaxKey = 63;
 constexpr std::size_t kMaxValue = 127;
 
-}  // namespace
-
+// As atoi converts: leading white space, an optional sign, decimal digits up
+// to the first other character, no digits giving 0; but clamped to the int32
+// range instead of overflowing.
 std::int32_t ParseTimeoutValue(const char* text) {
   while (std::isspace(static_cast<unsigned char>(*text))) ++text;
   bool negative = false;
@@ -31,6 +32,8 @@ std::int32_t ParseTimeoutValue(const char* text) {
   }
   return static_cast<std::int32_t>(std::min(magnitude, kLimit - 1));
 }
+
+}  // namespace
 
 std::int32_t getReadTimeout() {
   std::FILE* file = std::fopen("setting.ini", "r");

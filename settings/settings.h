@@ -9,8 +9,3 @@
 // call; when it cannot be opened, prints "Error opening file: <reason>" on
 // standard error and returns 2000.
 std::int32_t getReadTimeout();
-
-// The conversion used for the value: leading white space, an optional sign,
-// decimal digits up to the first other character; no digits give 0; values
-// beyond the int32 range are clamped.
-std::int32_t ParseTimeoutValue(const char* text);
