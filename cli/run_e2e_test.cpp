@@ -1,4 +1,8 @@
 // The run flow end to end: command words, device choice, release order.
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -214,6 +218,56 @@ TEST_F(RunFlowTest, OutputKeepsItsOrderWhenStreamsShareAFile) {
             "Request:7E 01 30 30 30 30 40 52 52 44 44 55 52 32 30 30 30 3B 03 \n"
             "Error opening file: No such file or directory\n"
             "Response:06 0D \n");
+}
+
+}  // namespace
+
+namespace {
+
+// Reads from fd until `text` has arrived or five seconds pass.
+std::string ReadUntil(int fd, const std::string& text) {
+  std::string seen;
+  char chunk[256];
+  while (seen.find(text) == std::string::npos) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0) break;
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n <= 0) break;
+    seen.append(chunk, static_cast<std::size_t>(n));
+  }
+  return seen;
+}
+
+TEST_F(RunFlowTest, PromptIsShownBeforeTheAnswerIsRead) {
+  // Through pipes, as from a script that waits for the prompt to answer.
+  WriteFile("two.sim", Devices(2));
+  int toTool[2], fromTool[2];
+  ASSERT_EQ(pipe(toTool), 0);
+  ASSERT_EQ(pipe(fromTool), 0);
+  ASSERT_EQ(symlink(SIM_LIBRARY, (dir_ + "/Tolvarine.so").c_str()), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(toTool[0], 0);
+    dup2(fromTool[1], 1);
+    close(toTool[1]);
+    close(fromTool[0]);
+    if (chdir(dir_.c_str()) != 0) _exit(126);
+    setenv("TOLVARINE_SIM", "two.sim", 1);
+    execl(TOOL_BINARY, TOOL_BINARY, "--export", "o.xml", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(toTool[0]);
+  close(fromTool[1]);
+  const std::string prompt = ReadUntil(fromTool[0], "Select=");
+  EXPECT_NE(prompt.find("Select="), std::string::npos) << "the prompt did not arrive before the answer";
+  ASSERT_EQ(write(toTool[1], "2\n", 2), 2);
+  close(toTool[1]);
+  const std::string rest = ReadUntil(fromTool[0], "\n");
+  EXPECT_EQ(rest, "Export xml file succeeful\n");
+  close(fromTool[0]);
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace
