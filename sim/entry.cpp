@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "devlib/contract.h"
@@ -24,19 +22,31 @@ struct State {
   std::string lastError;
 };
 
+// The whole file, or nullopt when it cannot be read.
+std::optional<std::string> ReadFile(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return std::nullopt;
+  std::string content;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, n);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) return std::nullopt;
+  return content;
+}
+
 State LoadState() {
   State state;
   std::string text = sim::kDefaultScenario;
   const char* path = std::getenv("TOLVARINE_SIM");
   if (path != nullptr && *path != '\0') {
-    std::ifstream file(path);
-    std::stringstream content;
-    content << file.rdbuf();
-    if (!file) {
+    const std::optional<std::string> content = ReadFile(path);
+    if (!content) {
       std::fprintf(stderr, "Tolvarine.so (simulated): cannot read scenario %s\n", path);
       text.clear();
     } else {
-      text = content.str();
+      text = *content;
     }
   }
   std::string error;
@@ -129,24 +139,17 @@ sim::Device* OpenDeviceOf(void* handle) {
   return device != nullptr && device->open ? device : nullptr;
 }
 
-std::string ReadFile(const char* path, bool* readable) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  *readable = static_cast<bool>(file);
-  return content.str();
-}
-
 // Accepts a configuration file that exists, is not empty and is well formed.
 bool TakeConfiguration(sim::Device& device, const char* path) {
   if (device.importConfig.fails) return Fail(device.importConfig.reason);
   if (path == nullptr) return Fail("no configuration file given");
-  bool readable = false;
-  const std::string text = ReadFile(path, &readable);
-  if (!readable && text.empty()) {
+  errno = 0;
+  const std::optional<std::string> content = ReadFile(path);
+  if (!content) {
     return Fail(std::string("cannot open configuration file ") + path + ": " +
-                std::strerror(errno ? errno : ENOENT));
+                std::strerror(errno ? errno : EIO));
   }
+  const std::string& text = *content;
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
     return Fail(std::string("configuration file ") + path + " is empty");
   }
@@ -324,12 +327,11 @@ int tq_UpdateKernelDevice(void* handle, const char* path, unsigned flags, unsign
     code = device->firmware.status;
     ok = Fail(device->firmware.reason);
   } else if (ok) {
-    bool readable = false;
-    const std::string image = ReadFile(path, &readable);
-    if (!readable && image.empty()) {
+    const std::optional<std::string> image = ReadFile(path);
+    if (!image) {
       code = 2;
       ok = Fail(std::string("cannot open firmware file ") + path);
-    } else if (image.empty()) {
+    } else if (image->empty()) {
       code = 3;
       ok = Fail(std::string("firmware file ") + path + " is empty");
     } else {

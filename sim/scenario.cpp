@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 
 namespace sim {
 
@@ -21,6 +20,27 @@ const char* const kDefaultScenario =
     "answer #BEEP = 06 0D\n";
 
 namespace {
+
+// Pieces of `text` between `separator`s; the streams' machinery would cost
+// the simulated library more memory than the tool it serves.
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1) {
+    parts.push_back(text.substr(start, at - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// Blank-separated words.
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  for (std::string& word : Split(text, ' ')) {
+    if (!word.empty()) words.push_back(std::move(word));
+  }
+  return words;
+}
 
 std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r");
@@ -39,34 +59,26 @@ bool ParseUnsigned(const std::string& text, unsigned* value) {
 
 // "fail REASON" or, with a status, "fail STATUS REASON".
 bool ParseFailure(const std::string& value, bool withStatus, Failure* failure) {
-  std::istringstream in(value);
-  std::string word;
-  in >> word;
-  if (word != "fail") return false;
+  const std::vector<std::string> words = Words(value);
+  const std::size_t fixed = withStatus ? 2 : 1;
+  if (words.size() < fixed || words[0] != "fail") return false;
+  if (withStatus && !ParseUnsigned(words[1], &failure->status)) return false;
   failure->fails = true;
-  if (withStatus) {
-    std::string status;
-    in >> status;
-    if (!ParseUnsigned(status, &failure->status)) return false;
+  for (std::size_t i = fixed; i < words.size(); ++i) {
+    failure->reason += (i > fixed ? " " : "") + words[i];
   }
-  std::getline(in >> std::ws, failure->reason);
   return true;
 }
 
 // "HEX | HEX | ..." or "fill SIZE in PIECE".
 std::optional<std::vector<Bytes>> ParsePieces(const std::string& value) {
   std::vector<Bytes> pieces;
-  std::istringstream words(value);
-  std::string word;
-  words >> word;
-  if (word == "fill") {
-    std::string in;
+  const std::vector<std::string> words = Words(value);
+  if (!words.empty() && words[0] == "fill") {
     unsigned size = 0;
     unsigned piece = 0;
-    std::string sizeText, pieceText;
-    words >> sizeText >> in >> pieceText;
-    if (in != "in" || !ParseUnsigned(sizeText, &size) ||
-        !ParseUnsigned(pieceText, &piece) || piece == 0) {
+    if (words.size() != 4 || words[2] != "in" || !ParseUnsigned(words[1], &size) ||
+        !ParseUnsigned(words[3], &piece) || piece == 0) {
       return std::nullopt;
     }
     // Byte i is i * 7 + 1: a pattern of period 256, laid down by copying.
@@ -84,16 +96,10 @@ std::optional<std::vector<Bytes>> ParsePieces(const std::string& value) {
     }
     return pieces;
   }
-  std::istringstream parts(value);
-  std::string part;
-  while (std::getline(parts, part, '|')) {
+  for (const std::string& part : Split(value, '|')) {
     auto bytes = DecodeHex(part);
     if (!bytes || bytes->empty()) return std::nullopt;
     pieces.push_back(std::move(*bytes));
-  }
-  // Every '|' separates two pieces: none may be missing.
-  if (pieces.size() != static_cast<std::size_t>(std::count(value.begin(), value.end(), '|')) + 1) {
-    return std::nullopt;
   }
   return pieces;
 }
@@ -132,15 +138,13 @@ bool ApplyDeviceKey(const std::string& key, const std::string& value,
   } else if (key == "silent") {
     return ParseYes(value, &device->silent);
   } else if (key == "slave") {
-    std::istringstream in(value);
-    in >> device->slavePrefix >> device->slaveLength >> device->slaveSuffix;
-    for (std::string* part : {&device->slavePrefix, &device->slaveLength,
-                              &device->slaveSuffix}) {
-      if (*part == "-") part->clear();
-    }
+    const std::vector<std::string> parts = Words(value);
+    if (parts.size() != 3) return false;
+    device->slavePrefix = parts[0] == "-" ? "" : parts[0];
+    device->slaveLength = parts[1] == "-" ? "" : parts[1];
+    device->slaveSuffix = parts[2] == "-" ? "" : parts[2];
     device->slave = true;
-    return static_cast<bool>(in) && DecodeHex(device->slavePrefix) &&
-           DecodeHex(device->slaveSuffix);
+    return DecodeHex(device->slavePrefix) && DecodeHex(device->slaveSuffix);
   } else if (key.rfind("answer ", 0) == 0) {
     auto pieces = ParsePieces(value);
     if (!pieces) return false;
@@ -242,10 +246,8 @@ std::string Unescape(const std::string& text) {
 std::optional<Scenario> ParseScenario(const std::string& text,
                                       std::string* error) {
   Scenario scenario;
-  std::istringstream lines(text);
-  std::string raw;
   int number = 0;
-  while (std::getline(lines, raw)) {
+  for (const std::string& raw : Split(text, '\n')) {
     ++number;
     const std::string line = Trim(raw);
     if (line.empty() || line[0] == '#') continue;
