@@ -22,7 +22,7 @@ constexpr unsigned kPlainFollowUpTimeout = 200;
 constexpr unsigned kSlaveFollowUpTimeout = 100;
 constexpr useconds_t kPauseMicroseconds = 50;
 // Bytes encoded per block written: 48 KiB of text, few writes for 10 MiB.
-constexpr std::size_t kBytesPerBlock = 16 * 1024;
+constexpr std::size_t kBytesPerBlock = std::size_t{16} * 1024;
 
 // "XX " for every byte value, padded to 4 bytes: each byte is encoded by one
 // 4-byte store, whose last byte the next store overwrites.
