@@ -31,7 +31,8 @@ sanitize:
 # The end-to-end tests with the tool under valgrind's memcheck.
 memcheck: build
 	cd $(BUILD) && TOLVARINE_TEST_WRAPPER="valgrind --quiet --error-exitcode=99 \
-	  --leak-check=full --errors-for-leak-kinds=definite,indirect" \
+	  --leak-check=full --errors-for-leak-kinds=definite,indirect \
+	  --suppressions=$(CURDIR)/tools/valgrind.supp" \
 	  ctest -L e2e --output-on-failure -j $(JOBS)
 
 # libFuzzer targets (clang), each run for FUZZ_SECONDS from its seed corpus.
