@@ -42,21 +42,15 @@ void BM_EncoderFloor(benchmark::State& state) {
   SetBytes(state, bytes.size());
 }
 
-void BM_PrintDataDiscard(benchmark::State& state) {
+// printData of state.range(0) bytes into `sink`, which it closes.
+void PrintDataInto(benchmark::State& state, std::FILE* sink) {
   const auto bytes = Answer(static_cast<std::size_t>(state.range(0)));
-  std::FILE* sink = DiscardingSink();
   for (auto _ : state) printData(1, bytes, sink);
   std::fclose(sink);
   SetBytes(state, bytes.size());
 }
-
-void BM_PrintDataDevNull(benchmark::State& state) {
-  const auto bytes = Answer(static_cast<std::size_t>(state.range(0)));
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  for (auto _ : state) printData(1, bytes, sink);
-  std::fclose(sink);
-  SetBytes(state, bytes.size());
-}
+void BM_PrintDataDiscard(benchmark::State& state) { PrintDataInto(state, DiscardingSink()); }
+void BM_PrintDataDevNull(benchmark::State& state) { PrintDataInto(state, std::fopen("/dev/null", "w")); }
 
 // The per-byte formatted print the trace must beat.
 void BM_PrintfPerByteDevNull(benchmark::State& state) {
