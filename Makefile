@@ -28,10 +28,15 @@ sanitize:
 	cd build-sanitize && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
-# The end-to-end tests with the tool under valgrind's memcheck.
+# The end-to-end tests with the tool under valgrind's memcheck. An error
+# fails the run with status 99; valgrind's reports go to memcheck/ in the
+# build folder, so that the tests still see the tool's own standard error
+# (and can close it).
 memcheck: build
+	rm -rf $(BUILD)/memcheck && mkdir -p $(BUILD)/memcheck
 	cd $(BUILD) && TOLVARINE_TEST_WRAPPER="valgrind --quiet --error-exitcode=99 \
 	  --leak-check=full --errors-for-leak-kinds=definite,indirect \
+	  --log-file=$(abspath $(BUILD))/memcheck/%p.log \
 	  --suppressions=$(CURDIR)/tools/valgrind.supp" \
 	  ctest -L e2e --output-on-failure -j $(JOBS)
 

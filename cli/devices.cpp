@@ -1,5 +1,7 @@
 #include "cli/devices.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -7,6 +9,8 @@
 #include <limits>
 
 #include "cli/run.h"
+#include "devlib/interrupts.h"
+#include "devlib/streams.h"
 #include "devlib/wrappers.h"
 
 namespace {
@@ -30,6 +34,17 @@ DeviceFields FieldsOfDevice(unsigned index) {
   std::memset(&record, 0, sizeof record);
   GetDeviceInfo(g_hDeviceList, index, &record);
   return ExtractDeviceFields(record);
+}
+
+// The devices to list or offer; beyond kMaxShownDevices the first that
+// many, which standard error says.
+unsigned ShownDevices() {
+  if (g_deviceCounts <= kMaxShownDevices) return g_deviceCounts;
+  FlushOutput();
+  std::fprintf(stderr,
+               "TolvarineCli: the device library reports %u devices; only the first %u are shown\n",
+               g_deviceCounts, kMaxShownDevices);
+  return kMaxShownDevices;
 }
 
 int DigitValue(int c) {
@@ -78,7 +93,8 @@ DeviceFields ExtractDeviceFields(const st_device_info& record) {
 }
 
 void ShowDevice() {
-  for (unsigned i = 0; i < g_deviceCounts; ++i) {
+  const unsigned shown = ShownDevices();
+  for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
     const DeviceFields fields = FieldsOfDevice(i);
     std::printf("Device: %d\r\n", static_cast<int>(i + 1));
     std::printf("Product name: %s\r\n", fields.product.data());
@@ -126,17 +142,22 @@ bool ReadSelection(std::FILE* in, int* value) {
 }
 
 bool SelectDevice() {
-  for (unsigned i = 0; i < g_deviceCounts; ++i) {
+  const unsigned shown = ShownDevices();
+  for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
     const DeviceFields fields = FieldsOfDevice(i);
     std::printf("%d. %s SN:%s Fireware Ver:%s\r\n", static_cast<int>(i + 1),
                 fields.product.data(), fields.serial.data(),
                 fields.firmware.data());
   }
+  if (Interruption() != 0) return false;
   std::fputs("Select=", stdout);
-  std::fflush(stdout);  // the prompt must be seen before the answer is read
+  FlushOutput();  // the prompt must be seen before the answer is read
+  // An interrupt is no answer: whatever was typed so far selects nothing.
+  if (!WaitForInput(STDIN_FILENO)) return false;
   int answer = g_selDevice;
-  if (!ReadSelection(stdin, &answer) || answer <= 0 ||
-      static_cast<unsigned>(answer) > g_deviceCounts) {
+  const bool read = ReadSelection(stdin, &answer);
+  if (Interruption() != 0) return false;
+  if (!read || answer <= 0 || static_cast<unsigned>(answer) > shown) {
     std::fputs("No Device Selected\r\n", stdout);
     return false;
   }

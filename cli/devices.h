@@ -28,13 +28,18 @@ int SplitDevData(std::string_view text, std::string_view key,
 // other "Key: value" lines. An info text without NUL counts as 4096 bytes.
 DeviceFields ExtractDeviceFields(const st_device_info& record);
 
+// At most this many devices are listed or offered: a library reporting
+// billions would keep the tool busy for hours.
+constexpr unsigned kMaxShownDevices = 1024;
+
 // Prints one block per device of g_hDeviceList.
 void ShowDevice();
 
 // Prints the menu, asks "Select=" and sets g_selDevice to the chosen index.
-// Returns false, after "No Device Selected", when the answer is no device.
+// Returns false, after "No Device Selected", when the answer is no device,
+// and without a word when an interrupt came first.
 bool SelectDevice();
 
-// Reads one integer from standard input as scanf's "%i" does. Returns false
+// Reads one integer from `in` as scanf's "%i" does. Returns false
 // when none can be read, or it is outside the int32 range.
 bool ReadSelection(std::FILE* in, int* value);

@@ -1,8 +1,13 @@
 #include "cli/e2e_test_harness.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -40,6 +45,7 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
                        dir / "Tolvarine.so");
   }
   for (const char* name : {".journal", ".stdout", ".stderr"}) fs::remove(dir / name);
+  WriteFile(".stdout", "");
   WriteFile(".stdin", options.input);
   if (!options.scenario.empty()) WriteFile(".scenario", options.scenario);
 
@@ -55,16 +61,40 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
 
+  int pty = -1;
+  if (options.terminal) {
+    pty = posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_TRUE(pty >= 0 && grantpt(pty) == 0 && unlockpt(pty) == 0);
+  }
+  int inputPipe[2] = {-1, -1};
+  const bool holdInput = options.interrupt.signal != 0 && options.input.empty();
+  if (holdInput) {
+    EXPECT_EQ(pipe(inputPipe), 0);
+  }
+  int outputPipe[2] = {-1, -1};
+  if (options.readerTakes >= 0) {
+    EXPECT_EQ(pipe(outputPipe), 0);
+  }
+
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(dir_.c_str()) != 0) _exit(126);
-    const int in = open(".stdin", O_RDONLY);
-    const int out = open(".stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = options.mergeStreams ? out : open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = holdInput ? inputPipe[0] : open(".stdin", O_RDONLY);
+    const int out = options.readerTakes >= 0 ? outputPipe[1]
+                    : options.outputFile.empty()
+                        ? open(".stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                        : open(options.outputFile.c_str(), O_WRONLY);
+    const int err = options.mergeStreams ? out
+                    : options.terminal   ? open(ptsname(pty), O_RDWR | O_NOCTTY)
+                                         : open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(126);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    for (int fd = 3; fd < 64; ++fd) close(fd);
+    for (int fd : options.closed) close(fd);
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     setenv("TOLVARINE_SIM_JOURNAL", (dir / ".journal").c_str(), 1);
     if (options.scenario.empty()) {
       unsetenv("TOLVARINE_SIM");
@@ -74,16 +104,53 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
     execvp(argv[0], argv.data());
     _exit(127);
   }
+  if (holdInput) close(inputPipe[0]);
+  if (options.readerTakes >= 0) close(outputPipe[1]);
   RunResult result;
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child) {
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::string taken;
+  int sent = 0;
+  // Polls until the tool ends: sends the interrupts when their moment has
+  // come, and reads what the pipe's reader takes. Ten seconds at most.
+  for (int waited = 0; child > 0; waited += 2) {
+    const pid_t ended = waitpid(child, &status, WNOHANG);
+    if (ended == child) break;
+    if (waited > 10000) {
+      ADD_FAILURE() << "TolvarineCli still runs after ten seconds";
+      kill(child, SIGKILL);
+    }
+    if (sent < options.interrupt.times && options.interrupt.signal != 0 &&
+        (ReadFile(".journal") + ReadFile(".stdout")).find(options.interrupt.after) != std::string::npos) {
+      kill(child, options.interrupt.signal);
+      ++sent;
+    }
+    if (outputPipe[0] >= 0 && static_cast<int>(taken.size()) < options.readerTakes) {
+      pollfd ready{outputPipe[0], POLLIN, 0};
+      char chunk[256];
+      if (poll(&ready, 1, 0) > 0) {
+        const ssize_t n = read(outputPipe[0], chunk,
+                               std::min<std::size_t>(sizeof chunk, options.readerTakes - taken.size()));
+        if (n > 0) taken.append(chunk, static_cast<std::size_t>(n));
+      }
+    } else if (outputPipe[0] >= 0) {
+      close(outputPipe[0]);
+      outputPipe[0] = -1;
+    }
+    usleep(2000);
   }
-  // Whatever happened, the tool ends with status 0 (and, under a checking
-  // wrapper such as valgrind, without errors).
-  EXPECT_EQ(result.status, 0) << "TolvarineCli exited with " << result.status;
-  result.out = ReadFile(".stdout");
+  if (holdInput) close(inputPipe[1]);
+  if (outputPipe[0] >= 0) close(outputPipe[0]);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // Whatever happened, the tool ends with the expected status (0 unless a
+  // signal ended it; under a checking wrapper such as valgrind, without errors).
+  EXPECT_EQ(result.status, options.status) << "TolvarineCli exited with " << result.status;
+  result.out = options.readerTakes >= 0 ? taken : ReadFile(".stdout");
   result.err = ReadFile(".stderr");
+  if (pty >= 0) {
+    char chunk[256];
+    for (ssize_t n; (n = read(pty, chunk, sizeof chunk)) > 0;) result.err.append(chunk, static_cast<std::size_t>(n));
+    close(pty);
+  }
   result.journal = ReadFile(".journal");
   return result;
 }

@@ -11,17 +11,32 @@
 struct RunResult {
   std::string out;      // standard output (both streams when merged)
   std::string err;      // standard error
-  std::string journal;  // one line per library call
+  std::string journal;  // one line per library call (or event of the simulator)
   int status = -1;      // exit status, or 128 + signal
 };
 
 enum class Library { kFull, kLean, kNone };
 
+// Signals sent to the tool once `after` shows in its journal or output.
+struct Interrupt {
+  int signal = 0;
+  std::string after;
+  int times = 1;
+};
+
 struct RunOptions {
-  std::string input;     // standard input; closed at its end
+  std::string input;     // standard input; closed at its end (held open, empty,
+                         // while an interrupt waits for the prompt)
   std::string scenario;  // scenario text; empty: the default device
   Library library = Library::kFull;
   bool mergeStreams = false;  // stdout and stderr into one file
+  int status = 0;             // expected exit status (128 + signal)
+  Interrupt interrupt;
+  std::vector<int> closed;    // standard descriptors closed at start
+  std::string outputFile;     // standard output into this file instead
+  int readerTakes = -1;       // >= 0: stdout is a pipe whose reader takes that
+                              // many bytes and goes away
+  bool terminal = false;      // standard error on a pseudo-terminal
 };
 
 class ToolTest : public ::testing::Test {

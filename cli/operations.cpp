@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "devlib/interrupts.h"
 #include "devlib/wrappers.h"
 #include "frame/slave_options.h"
 #include "settings/settings.h"
@@ -31,6 +32,7 @@ void HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
     std::puts("Failed to get image resolution");
     return;
   }
+  if (Interruption() != 0) return;
   const auto size = static_cast<int>(std::uint64_t{width} * height);
   // One byte at least, so that a 0 x 0 picture still has a buffer to pass.
   const std::unique_ptr<unsigned char, FreeDeleter> buffer(
@@ -39,9 +41,13 @@ void HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
     std::puts("Failed to get image data");
     return;
   }
+  if (Interruption() != 0) return;
   char fileName[128] = "test.bmp";
-  SavePicDataToFile(fileName, buffer.get(), static_cast<int>(width),
-                    static_cast<int>(height), 8);
+  // A picture that was not saved must not pass for one that was.
+  if (!SavePicDataToFile(fileName, buffer.get(), static_cast<int>(width),
+                         static_cast<int>(height), 8)) {
+    std::printf("Failed to save image file %s\n", fileName);
+  }
 }
 
 void HandleFirmware(void* device, int argc, char** argv) {

@@ -7,7 +7,9 @@
 #include "cli/devices.h"
 #include "cli/operations.h"
 #include "cli/usage.h"
+#include "devlib/interrupts.h"
 #include "devlib/loader.h"
+#include "devlib/streams.h"
 #include "devlib/wrappers.h"
 #include "frame/exchange.h"
 
@@ -72,6 +74,7 @@ bool ChooseDevice(int argc, char** argv) {
     std::memcpy(pid, selector + kIdLength + 1, kIdLength);
     std::printf("pid:%s,vid:%s.\r\n", pid, vid);
     const int index = FindDeviceIndexByPIDVID(g_hDeviceList, vid, pid);
+    if (Interruption() != 0) return false;
     // Only an index of the list is a device; anything else names none.
     if (index < 0 || static_cast<std::uint32_t>(index) >= g_deviceCounts) {
       std::printf("no device [%s]\n", selector);
@@ -88,16 +91,15 @@ bool ChooseDevice(int argc, char** argv) {
 }
 
 // Enumerates the devices and runs the command on them; the list is released
-// on return. Returns false when there was no device.
+// on return. Returns false when there was no device to report.
 bool RunOnDevices(const Command& command, int argc, char** argv) {
   g_hDeviceList = EnumDevices(&g_deviceCounts, kEnumFlags);
   // A list handle is needed for every further call; a count without a list
   // describes no device that could be used.
-  if (g_deviceCounts == 0 || g_hDeviceList == nullptr) {
-    ReleaseDeviceList();
-    return false;
-  }
-  if (command.stage == Stage::kList) {
+  const bool found = g_deviceCounts != 0 && g_hDeviceList != nullptr;
+  if (!found || Interruption() != 0) {
+    // Nothing more but the release; an interrupted search found nothing to report.
+  } else if (command.stage == Stage::kList) {
     ShowDevice();
   } else if (ChooseDevice(argc, argv)) {
     void* device =
@@ -105,31 +107,50 @@ bool RunOnDevices(const Command& command, int argc, char** argv) {
                    PROTOCOL_DEFAULT);
     if (device == nullptr) {
       std::puts("Failed to open the device");
-    } else {
+    } else if (Interruption() == 0) {
       command.handler(device, argc, argv);
     }
     CloseDevice(&device);
   }
   ReleaseDeviceList();
-  return true;
+  return found || Interruption() != 0;
 }
 
-}  // namespace
+// "-vp" names the device only as argument 3; anywhere else it would be
+// taken for a command, a file name or an option value.
+bool SelectorMisplaced(int argc, char** argv) {
+  for (int i = 2; i < argc; ++i) {
+    if (i != 3 && std::string_view(argv[i]) == "-vp") return true;
+  }
+  return false;
+}
 
-int RunMain(int argc, char** argv) {
-  if (!Opendl()) return 0;
+// Runs the command of argv[1] with the library loaded, and unloads it.
+void RunLoaded(int argc, char** argv) {
   const Command* command = argc >= 2 ? FindCommand(argv[1]) : nullptr;
   bool noDevice = false;
-  if (argc < 2) {
-    // Nothing asked: nothing to say.
+  if (argc < 2 || Interruption() != 0) {
+    // Nothing asked, or interrupted while loading: nothing to say.
   } else if (command == nullptr) {
     std::puts("There is no such command, use [--help] to see the command");
   } else if (command->stage == Stage::kHelp) {
     ShowHelp();
+  } else if (command->stage == Stage::kDevice && SelectorMisplaced(argc, argv)) {
+    std::puts("Option -vp must be the third argument: TolvarineCli {option} -vp vid:pid");
   } else {
     noDevice = !RunOnDevices(*command, argc, argv);
   }
   Closedl();
   if (noDevice) std::puts("No device found");
+}
+
+}  // namespace
+
+int RunMain(int argc, char** argv) {
+  PrepareStandardStreams();
+  CatchInterrupts();
+  if (Opendl()) RunLoaded(argc, argv);
+  FinishOutput();
+  EndByInterruption();
   return 0;
 }

@@ -8,5 +8,7 @@ extern std::uint32_t g_deviceCounts;  // devices reported by EnumDevices
 extern std::int32_t g_selDevice;      // chosen index, -1 when none
 
 // Loads the library, runs the command of argv[1] and releases everything it
-// acquired, in reverse order. Returns 0.
+// acquired, in reverse order. Returns 0; after an interrupt (SIGINT,
+// SIGTERM, SIGHUP, SIGQUIT) it ends the process by that signal instead, once
+// everything is released.
 int RunMain(int argc, char** argv);

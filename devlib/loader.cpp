@@ -3,7 +3,7 @@
 void* g_handle = nullptr;
 
 void ReportLoaderError(const char* text) {
-  std::fflush(stdout);
+  FlushOutput();
   std::fprintf(stderr, "%s\n", text);
 }
 
@@ -19,6 +19,7 @@ bool Opendl() {
 
 void Closedl() {
   if (g_handle != nullptr) {
+    FlushOutput();  // a library that crashes in its teardown takes nothing with it
     dlclose(g_handle);
     g_handle = nullptr;
   }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "devlib/streams.h"
+
 // The loader handle of ./Tolvarine.so; null while the library is not loaded.
 extern void* g_handle;
 
@@ -14,7 +16,8 @@ extern void* g_handle;
 // standard error and returns false.
 bool Opendl();
 
-// Unloads the library when it is loaded; g_handle is null afterwards.
+// Unloads the library when it is loaded, after handing what standard output
+// holds to the system; g_handle is null afterwards.
 void Closedl();
 
 // Prints the loader's text on standard error after flushing standard output,
@@ -28,9 +31,11 @@ struct EntryResult<R(P...)> {
   using type = R;
 };
 
-// Calls the entry point `name` of type Fn, looked up afresh on every call.
-// Returns kFailure without printing when the library is not loaded, and
-// kFailure after printing the loader's text when the entry point is missing.
+// Calls the entry point `name` of type Fn, looked up afresh on every call,
+// after handing what standard output holds to the system (a crash inside
+// the library loses nothing printed before it). Returns kFailure without
+// printing when the library is not loaded, and kFailure after printing the
+// loader's text when the entry point is missing.
 template <typename Fn, auto kFailure, typename... Args>
 typename EntryResult<Fn>::type CallEntry(const char* name, Args... args) {
   using Result = typename EntryResult<Fn>::type;
@@ -49,5 +54,6 @@ typename EntryResult<Fn>::type CallEntry(const char* name, Args... args) {
       return static_cast<Result>(kFailure);
     }
   }
+  FlushOutput();
   return reinterpret_cast<Fn*>(symbol)(args...);
 }

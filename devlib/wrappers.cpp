@@ -1,6 +1,30 @@
 #include "devlib/wrappers.h"
 
+#include "devlib/interrupts.h"
 #include "devlib/loader.h"
+
+namespace {
+
+constexpr HeldWrite kFirmwareUpdate = {
+    "Updating firmware, do not unplug the device...",
+    "the firmware update is in progress and will finish before the tool stops"};
+constexpr HeldWrite kConfigurationWrite = {
+    "Writing the configuration, do not unplug the device...",
+    "the configuration write is in progress and will finish before the tool stops"};
+
+// A call that writes to the device: cut short, it can leave the device
+// unusable, so interrupts wait until it returns.
+template <typename Fn, auto kFailure, typename... Args>
+typename EntryResult<Fn>::type CallEntryHeld(const HeldWrite& write, const char* name,
+                                             Args... args) {
+  Hold hold;
+  HoldInterrupts(write, &hold);
+  const auto result = CallEntry<Fn, kFailure>(name, args...);
+  ReleaseInterrupts(&hold);
+  return result;
+}
+
+}  // namespace
 
 // clang-format off
 int CreateTcpService(int p, TcpServiceCallback cb) { return CallEntry<decltype(tq_CreateTcpService), 0>("tq_CreateTcpService", p, cb); }
@@ -20,10 +44,10 @@ void SetListener(void* h, ListenerCallback cb) { CallEntry<decltype(tq_SetListen
 void StopListener(void* h) { CallEntry<decltype(tq_StopListener), 0>("tq_StopListener", h); }
 bool ReadDevCfgToXml(void* d, const char* p) { return CallEntry<decltype(tq_ReadDevCfgToXml), false>("tq_ReadDevCfgToXml", d, p); }
 const char* GetLastError() { return CallEntry<decltype(tq_GetLastError), nullptr>("tq_GetLastError"); }
-bool WriteCfgToDev(void* d, const char* p, int t) { return CallEntry<decltype(tq_WriteCfgToDev), false>("tq_WriteCfgToDev", d, p, t); }
-bool WriteCfgToSlaveDev(void* d, const char* pre, const char* suf, const char* len, const char* p, int t) { return CallEntry<decltype(tq_WriteCfgToSlaveDev), false>("tq_WriteCfgToSlaveDev", d, pre, suf, len, p, t); }
+bool WriteCfgToDev(void* d, const char* p, int t) { return CallEntryHeld<decltype(tq_WriteCfgToDev), false>(kConfigurationWrite, "tq_WriteCfgToDev", d, p, t); }
+bool WriteCfgToSlaveDev(void* d, const char* pre, const char* suf, const char* len, const char* p, int t) { return CallEntryHeld<decltype(tq_WriteCfgToSlaveDev), false>(kConfigurationWrite, "tq_WriteCfgToSlaveDev", d, pre, suf, len, p, t); }
 void SetCbDevStatusChanged(void* h, DevStatusCallback cb) { CallEntry<decltype(tq_SetCbDevStatusChanged), 0>("tq_SetCbDevStatusChanged", h, cb); }
-bool UpdateKernelDevice(void* d, const char* p, unsigned f, unsigned* s) { return CallEntry<decltype(tq_UpdateKernelDevice), 0>("tq_UpdateKernelDevice", d, p, f, s) != 0; }
+bool UpdateKernelDevice(void* d, const char* p, unsigned f, unsigned* s) { return CallEntryHeld<decltype(tq_UpdateKernelDevice), 0>(kFirmwareUpdate, "tq_UpdateKernelDevice", d, p, f, s) != 0; }
 bool GetDeviceInfo(void* l, unsigned i, st_device_info* info) { return CallEntry<decltype(tq_GetDeviceInfo), false>("tq_GetDeviceInfo", l, i, info); }
 bool GetRoiPicData(void* h, sop_img_param p, unsigned char* b, unsigned* n) { return CallEntry<decltype(tq_GetRoiPicData), false>("tq_GetRoiPicData", h, p, b, n); }
 bool GetRoiPicDataByNet(int s, sop_img_param p, unsigned char* b, unsigned* n) { return CallEntry<decltype(tq_GetRoiPicDataByNet), false>("tq_GetRoiPicDataByNet", s, p, b, n); }

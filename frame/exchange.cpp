@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
 
+#include "devlib/interrupts.h"
+#include "devlib/streams.h"
 #include "devlib/wrappers.h"
 #include "frame/frame.h"
 #include "frame/slave_options.h"
@@ -45,7 +48,8 @@ Buffer AllocateExchangeBuffer() {
 }
 
 // Gathers the answer into `response`; returns the bytes received, or -1
-// when nothing came within the first time-out.
+// when nothing came within the first time-out. An interrupt ends the loop
+// when the pending read returns; what came until then counts.
 long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout) {
   const std::int32_t setting = getReadTimeout();
   char* buffer = reinterpret_cast<char*>(response);
@@ -56,7 +60,7 @@ long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout) 
   for (;;) {
     // A library claiming more than it was offered gets only the space.
     total += std::min(static_cast<std::size_t>(count), kBufferSize - total);
-    if (total >= kBufferSize) break;
+    if (total >= kBufferSize || Interruption() != 0) break;
     PauseBetweenReads();
     count = Read(device, buffer + total, static_cast<unsigned>(kBufferSize - total),
                  followUpTimeout);
@@ -70,9 +74,11 @@ void Exchange(void* device, std::span<const std::uint8_t> request,
               std::uint8_t* response, unsigned followUpTimeout) {
   printData(0, request);
   Write(device, request.data(), static_cast<unsigned>(request.size()), false);
+  if (Interruption() != 0) return;
   const long received = ReadAnswer(device, response, followUpTimeout);
   if (received < 0) {
-    std::puts("Response: time out");
+    // Nothing came, but an interrupt cut the wait: that is no time-out.
+    if (Interruption() == 0) std::puts("Response: time out");
     return;
   }
   printData(1, {response, static_cast<std::size_t>(received)});
@@ -103,6 +109,7 @@ std::size_t EncodeHexTrace(std::span<const std::uint8_t> bytes, char* text) {
 
 void printData(int direction, std::span<const std::uint8_t> bytes,
                std::FILE* out) {
+  if (std::ferror(out) != 0) return;  // the reader went away, or the disk is full
   std::fputs(direction == 0 ? "Request:" : "Response:", out);
   std::array<char, kBytesPerBlock * 3 + 1> block;
   for (;;) {
@@ -110,7 +117,10 @@ void printData(int direction, std::span<const std::uint8_t> bytes,
     bytes = bytes.subspan(piece.size());
     std::size_t length = EncodeHexTrace(piece, block.data());
     if (bytes.empty()) block[length++] = '\n';
-    std::fwrite(block.data(), 1, length, out);
+    if (std::fwrite(block.data(), 1, length, out) != length) {
+      NoteOutputFailure(out, errno);
+      return;
+    }
     if (bytes.empty()) return;
   }
 }

@@ -6,7 +6,8 @@
 #include <span>
 
 // Prints "Request:" (direction 0) or "Response:" (any other direction), then
-// each byte as two upper-case hex digits and a space, then "\n".
+// each byte as two upper-case hex digits and a space, then "\n". Prints
+// nothing more once a write to `out` has failed.
 void printData(int direction, std::span<const std::uint8_t> bytes,
                std::FILE* out = stdout);
 

@@ -1,6 +1,11 @@
 #include "settings/settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -33,13 +38,37 @@ std::int32_t ParseTimeoutValue(const char* text) {
   return static_cast<std::int32_t>(std::min(magnitude, kLimit - 1));
 }
 
+// Opens the settings file for reading when it is a regular file, without
+// ever blocking (a FIFO without a writer, a device). Returns null with the
+// reason in *reason otherwise.
+std::FILE* OpenSettingsFile(int* reason) {
+  const int fd = open("setting.ini", O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    *reason = errno;
+    return nullptr;
+  }
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    *reason = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "r");
+  if (file == nullptr) {
+    *reason = errno;
+    close(fd);
+  }
+  return file;
+}
+
 }  // namespace
 
 std::int32_t getReadTimeout() {
-  std::FILE* file = std::fopen("setting.ini", "r");
+  int reason = 0;
+  std::FILE* file = OpenSettingsFile(&reason);
   if (file == nullptr) {
-    std::fflush(stdout);
-    std::perror("Error opening file");
+    std::fflush(stdout);  // both streams keep their order in a shared file
+    std::fprintf(stderr, "Error opening file: %s\n", std::strerror(reason));
     return kDefaultTimeout;
   }
   char line[kPieceSize];

@@ -1,5 +1,6 @@
 // The entry points of the simulated device library. Every call is appended
 // to the journal named by TOLVARINE_SIM_JOURNAL, one line per call.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "devlib/contract.h"
@@ -36,6 +38,9 @@ std::optional<std::string> ReadFile(const char* path) {
   return content;
 }
 
+// Read by the library's destructor, which must not depend on the state's.
+bool g_crashAtUnload = false;
+
 State LoadState() {
   State state;
   std::string text = sim::kDefaultScenario;
@@ -56,6 +61,7 @@ State LoadState() {
   } else {
     state.scenario = std::move(*scenario);
   }
+  g_crashAtUnload = state.scenario.crash == "unload";
   return state;
 }
 
@@ -64,18 +70,62 @@ State& S() {
   return state;
 }
 
+// Kept open for the library's lifetime, as a vendor library keeps its log:
+// a tool that leaves a standard descriptor closed would write into it.
+int JournalFd() {
+  static const int fd = [] {
+    const char* path = std::getenv("TOLVARINE_SIM_JOURNAL");
+    if (path == nullptr || *path == '\0') return -1;
+    return open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  }();
+  return fd;
+}
+
 void Journal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Journal(const char* format, ...) {
-  const char* path = std::getenv("TOLVARINE_SIM_JOURNAL");
-  if (path == nullptr || *path == '\0') return;
-  std::FILE* file = std::fopen(path, "a");
-  if (file == nullptr) return;
+  const int fd = JournalFd();
+  if (fd < 0) return;
   va_list args;
   va_start(args, format);
-  std::vfprintf(file, format, args);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  std::fputc('\n', file);
-  std::fclose(file);
+  std::string line(static_cast<std::size_t>(std::max(length, 0)) + 1, '\0');
+  std::vsnprintf(line.data(), line.size(), format, again);
+  va_end(again);
+  line.back() = '\n';
+  // One write per line: a crash right after it loses nothing.
+  for (std::size_t at = 0; at < line.size();) {
+    const ssize_t written = write(fd, line.data() + at, line.size() - at);
+    if (written <= 0 && errno != EINTR) return;
+    if (written > 0) at += static_cast<std::size_t>(written);
+  }
+}
+
+// What the scenario makes of a call before it does its work: a crash, or a
+// wait. Returns false when a signal cut the wait short; the call then fails.
+bool Enter(const char* call) {
+  const sim::Scenario& scenario = S().scenario;
+  if (scenario.crash == call) {
+    Journal("%s crashes", call);
+    std::abort();
+  }
+  for (const sim::SlowCall& slow : scenario.slowCalls) {
+    if (slow.name != call) continue;
+    const bool forever = slow.milliseconds == sim::kForever;
+    Journal("%s waits %s", call, forever ? "forever" : (std::to_string(slow.milliseconds) + " ms").c_str());
+    timespec rest{forever ? 3600 : slow.milliseconds / 1000, forever ? 0 : slow.milliseconds % 1000 * 1000000};
+    while (nanosleep(&rest, &rest) != 0 || forever) {
+      if (forever) {
+        rest = {3600, 0};
+      } else if (errno == EINTR) {
+        Journal("%s gives up: interrupted", call);
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 // A text argument, quoted with C escapes so that every byte is visible.
@@ -134,6 +184,13 @@ bool Fail(const std::string& reason) {
   return false;
 }
 
+__attribute__((destructor)) void AtUnload() {
+  if (g_crashAtUnload) {
+    Journal("unload crashes");
+    std::abort();
+  }
+}
+
 sim::Device* OpenDeviceOf(void* handle) {
   sim::Device* device = FindDevice(handle);
   return device != nullptr && device->open ? device : nullptr;
@@ -166,17 +223,19 @@ extern "C" {
 
 void* tq_EnumDevices(unsigned* count, int flags) {
   State& state = S();
+  const bool entered = Enter("tq_EnumDevices");
   const auto devices = static_cast<unsigned>(state.scenario.devices.size());
-  const unsigned reported = state.scenario.count.value_or(devices);
+  const unsigned reported = entered ? state.scenario.count.value_or(devices) : 0;
   if (count != nullptr) *count = reported;
-  void* list = state.scenario.nullList ? nullptr : &state.list;
+  void* list = state.scenario.nullList || !entered ? nullptr : &state.list;
   Journal("tq_EnumDevices(&count, %d) -> %s, count=%u", flags, H(list).c_str(), reported);
   return list;
 }
 
 bool tq_GetDeviceInfo(void* list, unsigned index, st_device_info* info) {
   State& state = S();
-  bool ok = list == &state.list && index < state.scenario.devices.size() && info != nullptr;
+  bool ok = Enter("tq_GetDeviceInfo") && list == &state.list &&
+            index < state.scenario.devices.size() && info != nullptr;
   if (ok && state.scenario.devices[index].infoFails) ok = Fail("device info unavailable");
   if (ok) {
     const sim::Device& device = state.scenario.devices[index];
@@ -197,7 +256,7 @@ bool tq_GetDeviceInfo(void* list, unsigned index, st_device_info* info) {
 int tq_FindDeviceIndexByPIDVID(void* list, const char* vid, const char* pid) {
   State& state = S();
   int index = -1;
-  if (list == &state.list && vid != nullptr && pid != nullptr) {
+  if (Enter("tq_FindDeviceIndexByPIDVID") && list == &state.list && vid != nullptr && pid != nullptr) {
     const auto& devices = state.scenario.devices;
     for (std::size_t i = 0; i < devices.size() && index < 0; ++i) {
       if (strcasecmp(devices[i].vid.c_str(), vid) == 0 &&
@@ -213,7 +272,7 @@ int tq_FindDeviceIndexByPIDVID(void* list, const char* vid, const char* pid) {
 void* tq_OpenDevice(void* list, unsigned index, T_Porotocol protocol) {
   State& state = S();
   sim::Device* device = nullptr;
-  if (list == &state.list && index < state.scenario.devices.size()) {
+  if (Enter("tq_OpenDevice") && list == &state.list && index < state.scenario.devices.size()) {
     device = &state.scenario.devices[index];
     if (device->openFails) {
       Fail("device cannot be opened");
@@ -227,6 +286,7 @@ void* tq_OpenDevice(void* list, unsigned index, T_Porotocol protocol) {
 }
 
 int tq_CloseDevice(void** device) {
+  Enter("tq_CloseDevice");  // closes all the same
   sim::Device* open = device != nullptr ? OpenDeviceOf(*device) : nullptr;
   Journal("tq_CloseDevice(&%s) -> %d", device != nullptr ? H(*device).c_str() : "(null)", open != nullptr);
   if (open != nullptr) {
@@ -238,6 +298,7 @@ int tq_CloseDevice(void** device) {
 }
 
 void tq_ReleaseDevices(void** list) {
+  Enter("tq_ReleaseDevices");  // releases all the same
   Journal("tq_ReleaseDevices(&%s)", list != nullptr ? H(*list).c_str() : "(null)");
   if (list != nullptr && *list == &S().list) *list = nullptr;
 }
@@ -245,7 +306,7 @@ void tq_ReleaseDevices(void** list) {
 bool tq_Write(void* handle, const unsigned char* bytes, unsigned count, bool asHex) {
   sim::Device* device = OpenDeviceOf(handle);
   std::string note;
-  bool ok = device != nullptr && (bytes != nullptr || count == 0);
+  bool ok = Enter("tq_Write") && device != nullptr && (bytes != nullptr || count == 0);
   if (ok && device->writeFails) ok = Fail("write failed");
   if (ok) note = sim::Receive(*device, {bytes, count});
   Journal("tq_Write(%s, [%s], %u, %s) -> %s%s%s", H(handle).c_str(), bytes != nullptr ? Hex(bytes, count).c_str() : "null",
@@ -259,6 +320,9 @@ int tq_Read(void* handle, char* buffer, unsigned capacity, unsigned timeout) {
   if (device == nullptr || buffer == nullptr) {
     result = -1;
   } else if (device->read == sim::ReadMode::kError) {
+    result = -1;
+  } else if (device->pending.empty() && !Enter("tq_Read")) {
+    // A device with nothing to say keeps the read waiting; a signal ends it.
     result = -1;
   } else if (!device->pending.empty()) {
     std::span<const std::uint8_t>& piece = device->pending.front();
@@ -278,7 +342,7 @@ int tq_Read(void* handle, char* buffer, unsigned capacity, unsigned timeout) {
 
 int tq_GetPicSize(void* handle, unsigned* width, unsigned* height) {
   sim::Device* device = OpenDeviceOf(handle);
-  bool ok = device != nullptr && width != nullptr && height != nullptr;
+  bool ok = Enter("tq_GetPicSize") && device != nullptr && width != nullptr && height != nullptr;
   if (ok && device->pictureSizeFails) ok = Fail("picture size unavailable");
   if (ok) {
     *width = device->pictureWidth;
@@ -291,7 +355,7 @@ int tq_GetPicSize(void* handle, unsigned* width, unsigned* height) {
 
 bool tq_GetPicData(void* handle, unsigned char* buffer, int size) {
   sim::Device* device = OpenDeviceOf(handle);
-  bool ok = device != nullptr && (buffer != nullptr || size == 0);
+  bool ok = Enter("tq_GetPicData") && device != nullptr && (buffer != nullptr || size == 0);
   if (ok && device->pictureDataFails) ok = Fail("picture capture failed");
   if (ok && std::uint64_t{device->pictureWidth} * device->pictureHeight != static_cast<std::uint64_t>(size)) {
     ok = Fail("picture buffer of " + std::to_string(size) + " bytes does not match the picture size");
@@ -310,6 +374,7 @@ bool tq_GetPicData(void* handle, unsigned char* buffer, int size) {
 bool tq_SavePicDataToFile(const char* name, unsigned char* buffer, int width, int height, int bits) {
   bool ok = name != nullptr && buffer != nullptr && width >= 0 && height >= 0;
   if (!ok) Fail("invalid picture arguments");
+  if (ok && !Enter("tq_SavePicDataToFile")) ok = Fail("interrupted");
   if (ok && bits != 8) ok = Fail("only 8 bits per pixel are supported");
   if (ok) {
     const std::string problem = sim::WriteBmp(name, buffer, static_cast<unsigned>(width), static_cast<unsigned>(height));
@@ -323,7 +388,10 @@ int tq_UpdateKernelDevice(void* handle, const char* path, unsigned flags, unsign
   sim::Device* device = OpenDeviceOf(handle);
   bool ok = device != nullptr && path != nullptr;
   unsigned code = 1;
-  if (ok && device->firmware.fails) {
+  if (ok && !Enter("tq_UpdateKernelDevice")) {
+    code = 4;
+    ok = Fail("firmware update interrupted: the device needs a new update");
+  } else if (ok && device->firmware.fails) {
     code = device->firmware.status;
     ok = Fail(device->firmware.reason);
   } else if (ok) {
@@ -345,7 +413,7 @@ int tq_UpdateKernelDevice(void* handle, const char* path, unsigned flags, unsign
 
 bool tq_ReadDevCfgToXml(void* handle, const char* path) {
   sim::Device* device = OpenDeviceOf(handle);
-  bool ok = device != nullptr && path != nullptr;
+  bool ok = Enter("tq_ReadDevCfgToXml") && device != nullptr && path != nullptr;
   if (ok && device->exportConfig.fails) ok = Fail(device->exportConfig.reason);
   if (ok) {
     std::FILE* file = std::fopen(path, "w");
@@ -364,7 +432,9 @@ bool tq_ReadDevCfgToXml(void* handle, const char* path) {
 
 bool tq_WriteCfgToDev(void* handle, const char* path, int timeout) {
   sim::Device* device = OpenDeviceOf(handle);
-  const bool ok = device != nullptr && TakeConfiguration(*device, path);
+  bool ok = device != nullptr;
+  if (ok && !Enter("tq_WriteCfgToDev")) ok = Fail("configuration write interrupted");
+  ok = ok && TakeConfiguration(*device, path);
   Journal("tq_WriteCfgToDev(%s, %s, %d) -> %s", H(handle).c_str(), Q(path).c_str(), timeout, B(ok));
   return ok;
 }
@@ -373,6 +443,7 @@ bool tq_WriteCfgToSlaveDev(void* handle, const char* prefix, const char* suffix,
                                                                  const char* lengthType, const char* path, int timeout) {
   sim::Device* device = OpenDeviceOf(handle);
   bool ok = device != nullptr;
+  if (ok && !Enter("tq_WriteCfgToSlaveDev")) ok = Fail("configuration write interrupted");
   if (ok && (!prefix || !suffix || !lengthType || !sim::DecodeHex(prefix) || !sim::DecodeHex(suffix))) {
     ok = Fail("slave prefix and suffix must be hex texts");
   }
@@ -388,6 +459,7 @@ bool tq_WriteCfgToSlaveDev(void* handle, const char* prefix, const char* suffix,
 
 const char* tq_GetLastError() {
   State& state = S();
+  Enter("tq_GetLastError");
   const char* text = state.scenario.nullLastError ? nullptr : state.lastError.c_str();
   Journal("tq_GetLastError() -> %s", Q(text).c_str());
   return text;

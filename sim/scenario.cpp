@@ -274,6 +274,14 @@ std::optional<Scenario> ParseScenario(const std::string& text,
       } else if (key == "lasterror") {
         scenario.nullLastError = value == "null";
         ok = value == "null" || value == "text";
+      } else if (key.rfind("slow ", 0) == 0) {
+        unsigned milliseconds = 0;
+        ok = value == "forever" || ParseUnsigned(value, &milliseconds);
+        scenario.slowCalls.push_back(
+            {Trim(key.substr(5)), value == "forever" ? kForever : long{milliseconds}});
+      } else if (key == "crash") {
+        scenario.crash = value;
+        ok = value == "unload" || value.rfind("tq_", 0) == 0;
       } else {
         ok = !scenario.devices.empty() &&
              ApplyDeviceKey(key, value, &scenario.devices.back());

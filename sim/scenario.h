@@ -61,11 +61,21 @@ struct Device {
   bool open = false;
 };
 
+// An entry point made slow: it waits before doing its work, and gives up
+// when a signal interrupts the wait, as many libraries do on EINTR.
+struct SlowCall {
+  std::string name;  // "tq_UpdateKernelDevice"
+  long milliseconds;  // kForever: never returns, whatever the signals
+};
+constexpr long kForever = -1;
+
 struct Scenario {
   std::vector<Device> devices;
   std::optional<unsigned> count;  // reported instead of the device count
   bool nullList = false;
   bool nullLastError = false;
+  std::vector<SlowCall> slowCalls;
+  std::string crash;  // an entry point that crashes, or "unload"
 };
 
 // Parses a scenario text. Returns the scenario, or nullopt with a one-line

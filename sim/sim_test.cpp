@@ -25,6 +25,8 @@ TEST(SimScenario, RejectsLinesItDoesNotUnderstand) {
       "[device]\nResponse:01\n",
       "[device]\nmystery = 1\n",
       "[device]\nno separator\n",
+      "slow tq_Read = soon\n",
+      "crash = everything\n",
   };
   for (const std::string& text : bad) {
     std::string error;

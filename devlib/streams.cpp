@@ -1,0 +1,47 @@
+#include "devlib/streams.h"
+
+#include <fcntl.h>
+#include <stdio_ext.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+int g_outputError = 0;  // errno of the first failed write to standard output
+
+}  // namespace
+
+void PrepareStandardStreams() {
+  // In order: open() takes the lowest free descriptor, the closed one.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null > fd) {
+      dup2(null, fd);
+      close(null);
+    }
+  }
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+void FlushOutput() {
+  if (__fpending(stdout) == 0) return;
+  if (std::fflush(stdout) != 0) NoteOutputFailure(stdout, errno);
+}
+
+void NoteOutputFailure(std::FILE* stream, int error) {
+  if (stream == stdout && g_outputError == 0) g_outputError = error;
+}
+
+void FinishOutput() {
+  FlushOutput();
+  if (std::ferror(stdout) == 0) return;
+  // A failure inside a line-buffered write (a terminal) leaves no errno to
+  // keep; a terminal that fails has hung up, an input/output error.
+  const int error = g_outputError != 0 ? g_outputError : EIO;
+  if (error == EPIPE) return;
+  std::fprintf(stderr, "TolvarineCli: cannot write output: %s\n", std::strerror(error));
+}

@@ -1,0 +1,26 @@
+// Standard output as the tool hands it to the system around the device
+// library: nothing printed is left in a buffer when the library runs, and a
+// write error is reported once, at the end.
+#pragma once
+
+#include <cstdio>
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
+// no descriptor the library opens later becomes a standard stream, and
+// ignores SIGPIPE, so that a reader going away shows as a write error
+// instead of ending the tool with the device open. Call before loading the
+// library.
+void PrepareStandardStreams();
+
+// Hands what standard output holds to the system; no call when nothing is
+// pending. Called before every library call and before the unload.
+void FlushOutput();
+
+// Records that a write to `stream` failed with `error` (an errno value);
+// only the first failure of standard output counts.
+void NoteOutputFailure(std::FILE* stream, int error);
+
+// Flushes standard output; when any write to it failed, prints
+// "TolvarineCli: cannot write output: <reason>" on standard error, except
+// when the reader went away (EPIPE), which ends the output silently.
+void FinishOutput();
