@@ -39,8 +39,8 @@ bool ToolTest::Exists(const std::string& name) const { return fs::exists(fs::pat
 
 RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& options) {
   const fs::path dir(dir_);
-  fs::remove(dir / "Tolvarine.so");
-  if (options.library != Library::kNone) {
+  if (options.library != Library::kPlaced) fs::remove(dir / "Tolvarine.so");
+  if (options.library == Library::kFull || options.library == Library::kLean) {
     fs::create_symlink(options.library == Library::kLean ? SIM_LEAN_LIBRARY : SIM_LIBRARY,
                        dir / "Tolvarine.so");
   }

@@ -15,7 +15,9 @@ struct RunResult {
   int status = -1;      // exit status, or 128 + signal
 };
 
-enum class Library { kFull, kLean, kNone };
+// The simulated library as ./Tolvarine.so (a link to the build's), its lean
+// variant, none, or whatever the test has placed there itself.
+enum class Library { kFull, kLean, kNone, kPlaced };
 
 // Signals sent to the tool once `after` shows in its journal or output.
 struct Interrupt {

@@ -13,6 +13,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using HardeningTest = ToolTest;
 
 const std::string kRequest = "Request:7E 01 30 30 30 30 40 52 52 44 44 55 52 32 30 30 30 3B 03 \n";
@@ -171,6 +172,56 @@ TEST_F(HardeningTest, MisbehavingLibraryAndField) {
     EXPECT_EQ(r.err, c.err) << c.name;
     EXPECT_TRUE(r.journal.ends_with(c.tail)) << c.name << "\n" << r.journal.substr(r.journal.size() - std::min<std::size_t>(r.journal.size(), 400));
     EXPECT_EQ(Calls(r.journal, "tq_Write(").empty(), !c.writes) << c.name;
+  }
+}
+
+struct PlacementCase {
+  std::string name;
+  std::string link;       // ./Tolvarine.so links to this copy; empty: the copy is ./Tolvarine.so
+  fs::perms library;      // of the copy
+  fs::perms folder;       // of the test folder
+  std::string refused;    // what the refusal names (after the test folder); empty: loads
+};
+
+// A library that another user could have put in place is never run, even
+// for --help: a root run in a shared folder would run their code.
+TEST_F(HardeningTest, LibraryOthersCouldReplaceIsNotLoaded) {
+  using fs::perms;
+  const perms normal = perms::owner_all | perms::group_read | perms::group_exec | perms::others_read |
+                       perms::others_exec;
+  const perms open = normal | perms::others_write;
+  const std::vector<PlacementCase> cases = {
+      {"normal folder", "", normal, perms::owner_all, ""},
+      {"group-writable file", "", normal | perms::group_write, perms::owner_all, ""},
+      {"world-writable file", "", open, perms::owner_all, "/Tolvarine.so"},
+      {"world-writable folder", "", normal, open, "folder "},
+      {"sticky world-writable folder, own file", "", normal, open | perms::sticky_bit, ""},
+      {"link to a world-writable file", "lib/Tolvarine.so", open, perms::owner_all, "/lib/Tolvarine.so"},
+      {"link into a world-writable folder", "drop/Tolvarine.so", normal, perms::owner_all, "folder /drop"},
+  };
+  for (const PlacementCase& c : cases) {
+    for (const char* sub : {"lib", "drop"}) fs::create_directories(dir_ + "/" + sub);
+    fs::permissions(dir_ + "/lib", normal);
+    fs::permissions(dir_ + "/drop", open);
+    const std::string copy = dir_ + "/" + (c.link.empty() ? "Tolvarine.so" : c.link);
+    fs::remove(dir_ + "/Tolvarine.so");
+    fs::copy_file(SIM_LIBRARY, copy, fs::copy_options::overwrite_existing);
+    fs::permissions(copy, c.library);
+    if (!c.link.empty()) fs::create_symlink(c.link, dir_ + "/Tolvarine.so");
+    fs::permissions(dir_, c.folder);
+    const RunResult r = Run({"--help"}, {.library = Library::kPlaced});
+    fs::permissions(dir_, perms::owner_all);
+    if (c.refused.empty()) {
+      EXPECT_EQ(r.out.substr(0, 8), "USAGE:\r\n") << c.name;
+      EXPECT_EQ(r.err, "") << c.name;
+    } else {
+      const std::string named = c.refused.starts_with("folder ")
+                                    ? "folder " + dir_ + c.refused.substr(7)
+                                    : dir_ + c.refused;
+      EXPECT_EQ(r.out, "") << c.name;
+      EXPECT_EQ(r.err, "Refusing to load ./Tolvarine.so: " + named + " is writable by other users\n")
+          << c.name;
+    }
   }
 }
 

@@ -13,7 +13,11 @@ extern void* g_handle;
 
 // Loads ./Tolvarine.so from the current directory with immediate binding.
 // Returns true on success; on failure prints the loader's text and "\n" on
-// standard error and returns false.
+// standard error and returns false. A library that another user could have
+// put there (the file, or a folder holding it or a link to it, writable by
+// others; a sticky folder only when the entry is not root's or the user's)
+// is not loaded: "Refusing to load ./Tolvarine.so: <what> is writable by
+// other users" instead.
 bool Opendl();
 
 // Unloads the library when it is loaded, after handing what standard output
