@@ -1,42 +1,48 @@
 # Wraps CMake: `make demo` builds and runs the tool against the simulated
 # device library; `make test` builds and runs every test through ctest.
-BUILD ?= build
+#
+# Each kind of build has its own folder, configured with its own options
+# only, so that one never leaves an option behind for another:
+#   build/           make build, test, demo, memcheck, install, package
+#   build-sanitize/  make sanitize
+#   build-bench/     make bench
+#   build-fuzz/      make fuzz (tools/fuzz.sh)
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS ?=
+WERROR ?= OFF
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
+# Every option is given each time, so that a folder's cache keeps none.
+OPTIONS = -DTOLVARINE_WERROR=$(WERROR) -DTOLVARINE_SANITIZE=OFF -DTOLVARINE_FUZZ=OFF -DTOLVARINE_BENCH=OFF
 
 .PHONY: all build demo test sanitize memcheck fuzz bench install package clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake -S . -B build $(OPTIONS)
+	cmake --build build -j $(JOBS)
 
 demo: build
-	bash tools/demo.sh $(BUILD)
+	bash tools/demo.sh build
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd build && ctest --output-on-failure -j $(JOBS)
 
-# Everything built with AddressSanitizer and UBSan in its own folder, and the
-# whole test suite run there.
+# Everything built with AddressSanitizer and UBSan, the whole suite run there.
 sanitize:
-	cmake -S . -B build-sanitize -DTOLVARINE_SANITIZE=ON -DTOLVARINE_WERROR=ON $(CMAKE_FLAGS)
+	cmake -S . -B build-sanitize $(OPTIONS) -DTOLVARINE_SANITIZE=ON
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 # The end-to-end tests with the tool under valgrind's memcheck. An error
-# fails the run with status 99; valgrind's reports go to memcheck/ in the
-# build folder, so that the tests still see the tool's own standard error
-# (and can close it).
+# fails the run with status 99; valgrind's reports go to build/memcheck/,
+# so that the tests still see the tool's own standard error (and can close it).
 memcheck: build
-	rm -rf $(BUILD)/memcheck && mkdir -p $(BUILD)/memcheck
-	cd $(BUILD) && TOLVARINE_TEST_WRAPPER="valgrind --quiet --error-exitcode=99 \
+	rm -rf build/memcheck && mkdir -p build/memcheck
+	cd build && TOLVARINE_TEST_WRAPPER="valgrind --quiet --error-exitcode=99 \
 	  --leak-check=full --errors-for-leak-kinds=definite,indirect \
-	  --log-file=$(abspath $(BUILD))/memcheck/%p.log \
+	  --log-file=$(CURDIR)/build/memcheck/%p.log \
 	  --suppressions=$(CURDIR)/tools/valgrind.supp" \
 	  ctest -L e2e --output-on-failure -j $(JOBS)
 
@@ -46,18 +52,17 @@ fuzz:
 
 # Micro-benchmarks and whole-process comparisons, each figure with its target.
 bench:
-	cmake -S . -B $(BUILD) -DTOLVARINE_BENCH=ON $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS)
-	bash tools/bench.sh $(BUILD)
+	cmake -S . -B build-bench $(OPTIONS) -DTOLVARINE_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build build-bench -j $(JOBS)
+	bash tools/bench.sh build-bench
 
 # make install [PREFIX=/usr/local] [DESTDIR=...]
 install: build
-	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-	DESTDIR=$(DESTDIR) cmake --install $(BUILD)
+	DESTDIR=$(DESTDIR) cmake --install build --prefix $(PREFIX)
 
 # A Debian package (.deb) in the build folder.
 package: build
-	cd $(BUILD) && cpack -G DEB
+	cd build && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) build-*
+	rm -rf build build-*

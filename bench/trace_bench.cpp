@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame/exchange.h"
+#include "frame/exchange_internal.h"
 #include "frame/frame.h"
 
 namespace {

@@ -7,16 +7,13 @@
 #include <memory>
 #include <string_view>
 
+#include "devlib/buffers.h"
 #include "devlib/interrupts.h"
 #include "devlib/wrappers.h"
 #include "frame/slave_options.h"
 #include "settings/settings.h"
 
 namespace {
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
 
 constexpr std::uint64_t kMaxPictureBytes = std::numeric_limits<std::int32_t>::max();
 
@@ -35,7 +32,7 @@ void HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
   if (Interruption() != 0) return;
   const auto size = static_cast<int>(std::uint64_t{width} * height);
   // One byte at least, so that a 0 x 0 picture still has a buffer to pass.
-  const std::unique_ptr<unsigned char, FreeDeleter> buffer(
+  const CallocBuffer<unsigned char> buffer(
       static_cast<unsigned char*>(std::calloc(size > 0 ? size : 1, 1)));
   if (!buffer || !GetPicData(device, buffer.get(), size)) {
     std::puts("Failed to get image data");

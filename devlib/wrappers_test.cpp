@@ -79,4 +79,59 @@ TEST_F(WrapperTest, IntResultsBecomeBooleans) {
   EXPECT_EQ(list, nullptr);
 }
 
+// Every wrapper reaches an entry point the full library exports: a name
+// that does not match the library's fails here, not in the field.
+TEST_F(WrapperTest, EveryWrapperFindsItsEntryPoint) {
+  Load(SIM_LIBRARY);
+  testing::internal::CaptureStderr();
+  img_param image{};
+  sop_img_param region{};
+  img_resolution resolution{};
+  IMG_TYPE type{};
+  unsigned u = 0;
+  int i = 0;
+  char text[8] = "";
+  void* handle = nullptr;
+  CreateTcpService(0, nullptr);
+  ExitTcpService();
+  GetPicData(nullptr, nullptr, 0);
+  GetPicDataByConfig(nullptr, image, nullptr, &u, &resolution);
+  GetDeviceImageColorType(nullptr, &resolution, &u);
+  ConvertImageColorSpace(nullptr, nullptr, 0, resolution, nullptr);
+  GetPicSize(nullptr, &u, &u);
+  Read(nullptr, text, sizeof text, 0);
+  GetCommandResponse(nullptr, "", 0, text, &i, 0, false, false);
+  Write(nullptr, nullptr, 0, false);
+  WriteAsHex(nullptr, "", false);
+  SendCommand(nullptr, "", 0);
+  SendCommandAsHex(nullptr, "", 0);
+  SetListener(nullptr, nullptr);
+  StopListener(nullptr);
+  ReadDevCfgToXml(nullptr, "");
+  GetLastError();
+  WriteCfgToDev(nullptr, "", 0);
+  WriteCfgToSlaveDev(nullptr, "", "", "", "", 0);
+  SetCbDevStatusChanged(nullptr, nullptr);
+  UpdateKernelDevice(nullptr, "", 0, &u);
+  GetDeviceInfo(nullptr, 0, nullptr);
+  GetRoiPicData(nullptr, region, nullptr, &u);
+  GetRoiPicDataByNet(0, region, nullptr, &u);
+  GetBaseInfo(nullptr, 0, text, &i);
+  CloseDevice(&handle);
+  FindDeviceIndexByPIDVID(nullptr, "", "");
+  OpenDevice(nullptr, 0, PROTOCOL_DEFAULT);
+  ReleaseDevices(&handle);
+  EnumDevices(&u, 7);
+  BeginEnumNetDevice();
+  StopEnumNetDevice();
+  SetNetDeviceConfig(NET_SETTING_DEFAULT, "", 0, 0, "");
+  SavePicDataToFile("", nullptr, 0, 0, 8);
+  ConnectToService("", 0, &i);
+  SendDataToSocket(0, "", 0);
+  ReadFromSocket(0, 0, text, &i);
+  GetNetImgData(0, 0, 0, 0, 0, text, &i, &type, &i, &i);
+  CloseClientSocket(&i);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 }  // namespace

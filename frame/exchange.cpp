@@ -11,9 +11,11 @@
 #include <memory>
 #include <string_view>
 
+#include "devlib/buffers.h"
 #include "devlib/interrupts.h"
 #include "devlib/streams.h"
 #include "devlib/wrappers.h"
+#include "frame/exchange_internal.h"
 #include "frame/frame.h"
 #include "frame/slave_options.h"
 #include "settings/settings.h"
@@ -36,10 +38,7 @@ constexpr std::array<std::array<char, 4>, 256> kHexTriples = [] {
   return table;
 }();
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<std::uint8_t, FreeDeleter>;
+using Buffer = CallocBuffer<std::uint8_t>;
 
 // calloc hands out fresh zero pages for blocks this large: an exchange
 // touches only the pages it uses.

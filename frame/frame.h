@@ -34,6 +34,7 @@ void packPreSurFullData(std::string_view command, std::string_view prefix,
 
 // Decodes the hex text (either case) into text.size() / 2 bytes and returns
 // that count; returns 0 for an odd length or a character that is not a hex
-// digit. With an empty `out` the text is only validated and counted. When
-// `out` is given but too small, returns 0. Writes nothing on failure.
+// digit. With a null `out` (a default span) the text is only validated and
+// counted. When `out` points somewhere but is too small, returns 0. Writes
+// nothing on failure.
 std::size_t StringToHex(std::string_view text, std::span<std::uint8_t> out);

@@ -38,6 +38,9 @@ std::optional<std::string> ReadFile(const char* path) {
   return content;
 }
 
+// Appends one line to the journal.
+void Journal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Read by the library's destructor, which must not depend on the state's.
 bool g_crashAtUnload = false;
 
@@ -49,6 +52,7 @@ State LoadState() {
     const std::optional<std::string> content = ReadFile(path);
     if (!content) {
       std::fprintf(stderr, "Tolvarine.so (simulated): cannot read scenario %s\n", path);
+      Journal("scenario rejected: cannot read %s", path);
       text.clear();
     } else {
       text = *content;
@@ -58,6 +62,7 @@ State LoadState() {
   auto scenario = sim::ParseScenario(text, &error);
   if (!scenario) {
     std::fprintf(stderr, "Tolvarine.so (simulated): %s: %s\n", path, error.c_str());
+    Journal("scenario rejected: %s", error.c_str());
   } else {
     state.scenario = std::move(*scenario);
   }
@@ -65,7 +70,8 @@ State LoadState() {
   return state;
 }
 
-State& S() {
+// The library's state, read from the scenario at the first call.
+State& Library() {
   static State state = LoadState();
   return state;
 }
@@ -81,7 +87,6 @@ int JournalFd() {
   return fd;
 }
 
-void Journal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void Journal(const char* format, ...) {
   const int fd = JournalFd();
   if (fd < 0) return;
@@ -106,7 +111,7 @@ void Journal(const char* format, ...) {
 // What the scenario makes of a call before it does its work: a crash, or a
 // wait. Returns false when a signal cut the wait short; the call then fails.
 bool Enter(const char* call) {
-  const sim::Scenario& scenario = S().scenario;
+  const sim::Scenario& scenario = Library().scenario;
   if (scenario.crash == call) {
     Journal("%s crashes", call);
     std::abort();
@@ -129,7 +134,7 @@ bool Enter(const char* call) {
 }
 
 // A text argument, quoted with C escapes so that every byte is visible.
-std::string Q(const char* text) {
+std::string Quoted(const char* text) {
   if (text == nullptr) return "null";
   std::string out = "\"";
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
@@ -158,17 +163,17 @@ std::string Hex(const unsigned char* bytes, std::size_t count) {
 }
 
 sim::Device* FindDevice(void* handle) {
-  for (sim::Device& device : S().scenario.devices) {
+  for (sim::Device& device : Library().scenario.devices) {
     if (&device == handle) return &device;
   }
   return nullptr;
 }
 
 // A handle as the journal shows it: list, devN, null or the raw address.
-std::string H(const void* handle) {
+std::string HandleName(const void* handle) {
   if (handle == nullptr) return "null";
-  if (handle == &S().list) return "list";
-  const auto& devices = S().scenario.devices;
+  if (handle == &Library().list) return "list";
+  const auto& devices = Library().scenario.devices;
   for (std::size_t i = 0; i < devices.size(); ++i) {
     if (&devices[i] == handle) return "dev" + std::to_string(i);
   }
@@ -177,10 +182,10 @@ std::string H(const void* handle) {
   return raw;
 }
 
-const char* B(bool value) { return value ? "true" : "false"; }
+const char* BoolText(bool value) { return value ? "true" : "false"; }
 
 bool Fail(const std::string& reason) {
-  S().lastError = reason;
+  Library().lastError = reason;
   return false;
 }
 
@@ -222,18 +227,18 @@ bool TakeConfiguration(sim::Device& device, const char* path) {
 extern "C" {
 
 void* tq_EnumDevices(unsigned* count, int flags) {
-  State& state = S();
+  State& state = Library();
   const bool entered = Enter("tq_EnumDevices");
   const auto devices = static_cast<unsigned>(state.scenario.devices.size());
   const unsigned reported = entered ? state.scenario.count.value_or(devices) : 0;
   if (count != nullptr) *count = reported;
   void* list = state.scenario.nullList || !entered ? nullptr : &state.list;
-  Journal("tq_EnumDevices(&count, %d) -> %s, count=%u", flags, H(list).c_str(), reported);
+  Journal("tq_EnumDevices(&count, %d) -> %s, count=%u", flags, HandleName(list).c_str(), reported);
   return list;
 }
 
 bool tq_GetDeviceInfo(void* list, unsigned index, st_device_info* info) {
-  State& state = S();
+  State& state = Library();
   bool ok = Enter("tq_GetDeviceInfo") && list == &state.list &&
             index < state.scenario.devices.size() && info != nullptr;
   if (ok && state.scenario.devices[index].infoFails) ok = Fail("device info unavailable");
@@ -249,12 +254,12 @@ bool tq_GetDeviceInfo(void* list, unsigned index, st_device_info* info) {
     }
     info->kind = device.kind;
   }
-  Journal("tq_GetDeviceInfo(%s, %u, &info) -> %s", H(list).c_str(), index, B(ok));
+  Journal("tq_GetDeviceInfo(%s, %u, &info) -> %s", HandleName(list).c_str(), index, BoolText(ok));
   return ok;
 }
 
 int tq_FindDeviceIndexByPIDVID(void* list, const char* vid, const char* pid) {
-  State& state = S();
+  State& state = Library();
   int index = -1;
   if (Enter("tq_FindDeviceIndexByPIDVID") && list == &state.list && vid != nullptr && pid != nullptr) {
     const auto& devices = state.scenario.devices;
@@ -265,12 +270,12 @@ int tq_FindDeviceIndexByPIDVID(void* list, const char* vid, const char* pid) {
       }
     }
   }
-  Journal("tq_FindDeviceIndexByPIDVID(%s, %s, %s) -> %d", H(list).c_str(), Q(vid).c_str(), Q(pid).c_str(), index);
+  Journal("tq_FindDeviceIndexByPIDVID(%s, %s, %s) -> %d", HandleName(list).c_str(), Quoted(vid).c_str(), Quoted(pid).c_str(), index);
   return index;
 }
 
 void* tq_OpenDevice(void* list, unsigned index, T_Porotocol protocol) {
-  State& state = S();
+  State& state = Library();
   sim::Device* device = nullptr;
   if (Enter("tq_OpenDevice") && list == &state.list && index < state.scenario.devices.size()) {
     device = &state.scenario.devices[index];
@@ -281,14 +286,14 @@ void* tq_OpenDevice(void* list, unsigned index, T_Porotocol protocol) {
       device->open = true;
     }
   }
-  Journal("tq_OpenDevice(%s, %u, %d) -> %s", H(list).c_str(), index, static_cast<int>(protocol), H(device).c_str());
+  Journal("tq_OpenDevice(%s, %u, %d) -> %s", HandleName(list).c_str(), index, static_cast<int>(protocol), HandleName(device).c_str());
   return device;
 }
 
 int tq_CloseDevice(void** device) {
   Enter("tq_CloseDevice");  // closes all the same
   sim::Device* open = device != nullptr ? OpenDeviceOf(*device) : nullptr;
-  Journal("tq_CloseDevice(&%s) -> %d", device != nullptr ? H(*device).c_str() : "(null)", open != nullptr);
+  Journal("tq_CloseDevice(&%s) -> %d", device != nullptr ? HandleName(*device).c_str() : "(null)", open != nullptr);
   if (open != nullptr) {
     open->open = false;
     open->pending.clear();
@@ -299,8 +304,8 @@ int tq_CloseDevice(void** device) {
 
 void tq_ReleaseDevices(void** list) {
   Enter("tq_ReleaseDevices");  // releases all the same
-  Journal("tq_ReleaseDevices(&%s)", list != nullptr ? H(*list).c_str() : "(null)");
-  if (list != nullptr && *list == &S().list) *list = nullptr;
+  Journal("tq_ReleaseDevices(&%s)", list != nullptr ? HandleName(*list).c_str() : "(null)");
+  if (list != nullptr && *list == &Library().list) *list = nullptr;
 }
 
 bool tq_Write(void* handle, const unsigned char* bytes, unsigned count, bool asHex) {
@@ -309,8 +314,8 @@ bool tq_Write(void* handle, const unsigned char* bytes, unsigned count, bool asH
   bool ok = Enter("tq_Write") && device != nullptr && (bytes != nullptr || count == 0);
   if (ok && device->writeFails) ok = Fail("write failed");
   if (ok) note = sim::Receive(*device, {bytes, count});
-  Journal("tq_Write(%s, [%s], %u, %s) -> %s%s%s", H(handle).c_str(), bytes != nullptr ? Hex(bytes, count).c_str() : "null",
-          count, B(asHex), B(ok), note.empty() ? "" : "; device: ", note.c_str());
+  Journal("tq_Write(%s, [%s], %u, %s) -> %s%s%s", HandleName(handle).c_str(), bytes != nullptr ? Hex(bytes, count).c_str() : "null",
+          count, BoolText(asHex), BoolText(ok), note.empty() ? "" : "; device: ", note.c_str());
   return ok;
 }
 
@@ -336,7 +341,7 @@ int tq_Read(void* handle, char* buffer, unsigned capacity, unsigned timeout) {
       result = static_cast<int>(std::min<std::uint64_t>(std::uint64_t{capacity} + 1000, 0x7FFFFFFF));
     }
   }
-  Journal("tq_Read(%s, %u, %u) -> %d", H(handle).c_str(), capacity, timeout, result);
+  Journal("tq_Read(%s, %u, %u) -> %d", HandleName(handle).c_str(), capacity, timeout, result);
   return result;
 }
 
@@ -348,7 +353,7 @@ int tq_GetPicSize(void* handle, unsigned* width, unsigned* height) {
     *width = device->pictureWidth;
     *height = device->pictureHeight;
   }
-  Journal("tq_GetPicSize(%s, &width, &height) -> %d, %ux%u", H(handle).c_str(), ok,
+  Journal("tq_GetPicSize(%s, &width, &height) -> %d, %ux%u", HandleName(handle).c_str(), ok,
           ok ? *width : 0, ok ? *height : 0);
   return ok;
 }
@@ -367,7 +372,7 @@ bool tq_GetPicData(void* handle, unsigned char* buffer, int size) {
       }
     }
   }
-  Journal("tq_GetPicData(%s, buffer, %d) -> %s", H(handle).c_str(), size, B(ok));
+  Journal("tq_GetPicData(%s, buffer, %d) -> %s", HandleName(handle).c_str(), size, BoolText(ok));
   return ok;
 }
 
@@ -380,7 +385,7 @@ bool tq_SavePicDataToFile(const char* name, unsigned char* buffer, int width, in
     const std::string problem = sim::WriteBmp(name, buffer, static_cast<unsigned>(width), static_cast<unsigned>(height));
     if (!problem.empty()) ok = Fail(problem);
   }
-  Journal("tq_SavePicDataToFile(%s, buffer, %d, %d, %d) -> %s", Q(name).c_str(), width, height, bits, B(ok));
+  Journal("tq_SavePicDataToFile(%s, buffer, %d, %d, %d) -> %s", Quoted(name).c_str(), width, height, bits, BoolText(ok));
   return ok;
 }
 
@@ -407,7 +412,7 @@ int tq_UpdateKernelDevice(void* handle, const char* path, unsigned flags, unsign
     }
   }
   if (status != nullptr && device != nullptr) *status = code;
-  Journal("tq_UpdateKernelDevice(%s, %s, %u, &status) -> %d, status=%u", H(handle).c_str(), Q(path).c_str(), flags, ok, code);
+  Journal("tq_UpdateKernelDevice(%s, %s, %u, &status) -> %d, status=%u", HandleName(handle).c_str(), Quoted(path).c_str(), flags, ok, code);
   return ok;
 }
 
@@ -426,7 +431,7 @@ bool tq_ReadDevCfgToXml(void* handle, const char* path) {
       if (!ok) Fail(std::string("cannot write ") + path);
     }
   }
-  Journal("tq_ReadDevCfgToXml(%s, %s) -> %s", H(handle).c_str(), Q(path).c_str(), B(ok));
+  Journal("tq_ReadDevCfgToXml(%s, %s) -> %s", HandleName(handle).c_str(), Quoted(path).c_str(), BoolText(ok));
   return ok;
 }
 
@@ -435,7 +440,7 @@ bool tq_WriteCfgToDev(void* handle, const char* path, int timeout) {
   bool ok = device != nullptr;
   if (ok && !Enter("tq_WriteCfgToDev")) ok = Fail("configuration write interrupted");
   ok = ok && TakeConfiguration(*device, path);
-  Journal("tq_WriteCfgToDev(%s, %s, %d) -> %s", H(handle).c_str(), Q(path).c_str(), timeout, B(ok));
+  Journal("tq_WriteCfgToDev(%s, %s, %d) -> %s", HandleName(handle).c_str(), Quoted(path).c_str(), timeout, BoolText(ok));
   return ok;
 }
 
@@ -452,39 +457,39 @@ bool tq_WriteCfgToSlaveDev(void* handle, const char* prefix, const char* suffix,
     ok = Fail("slave framing does not match the device behind the master");
   }
   ok = ok && TakeConfiguration(*device, path);
-  Journal("tq_WriteCfgToSlaveDev(%s, %s, %s, %s, %s, %d) -> %s", H(handle).c_str(), Q(prefix).c_str(), Q(suffix).c_str(),
-          Q(lengthType).c_str(), Q(path).c_str(), timeout, B(ok));
+  Journal("tq_WriteCfgToSlaveDev(%s, %s, %s, %s, %s, %d) -> %s", HandleName(handle).c_str(), Quoted(prefix).c_str(), Quoted(suffix).c_str(),
+          Quoted(lengthType).c_str(), Quoted(path).c_str(), timeout, BoolText(ok));
   return ok;
 }
 
 const char* tq_GetLastError() {
-  State& state = S();
+  State& state = Library();
   Enter("tq_GetLastError");
   const char* text = state.scenario.nullLastError ? nullptr : state.lastError.c_str();
-  Journal("tq_GetLastError() -> %s", Q(text).c_str());
+  Journal("tq_GetLastError() -> %s", Quoted(text).c_str());
   return text;
 }
 
 // Entry points no command of the tool uses: they answer as an idle library.
 int tq_CreateTcpService(int port, TcpServiceCallback) { Journal("tq_CreateTcpService(%d, callback) -> 0", port); return 0; }
 int tq_ExitTcpService() { Journal("tq_ExitTcpService() -> 0"); return 0; }
-bool tq_GetPicDataByConfig(void* h, img_param, unsigned char*, unsigned*, img_resolution*) { Journal("tq_GetPicDataByConfig(%s, ...) -> false", H(h).c_str()); return false; }
-int tq_GetDeviceImageColorType(void* h, img_resolution*, unsigned*) { Journal("tq_GetDeviceImageColorType(%s, ...) -> 0", H(h).c_str()); return 0; }
-bool tq_ConvertImageColorSpace(void* h, unsigned char*, long, img_resolution, unsigned char*) { Journal("tq_ConvertImageColorSpace(%s, ...) -> false", H(h).c_str()); return false; }
-bool tq_GetCommandResponse(void* h, const char* c, unsigned, char*, int*, unsigned, bool, bool) { Journal("tq_GetCommandResponse(%s, %s, ...) -> false", H(h).c_str(), Q(c).c_str()); return false; }
-bool tq_WriteAsHex(void* h, const char* t, bool) { Journal("tq_WriteAsHex(%s, %s, ...) -> false", H(h).c_str(), Q(t).c_str()); return false; }
-int tq_SendCommand(void* h, const char* t, unsigned) { Journal("tq_SendCommand(%s, %s, ...) -> 0", H(h).c_str(), Q(t).c_str()); return 0; }
-int tq_SendCommandAsHex(void* h, const char* t, unsigned) { Journal("tq_SendCommandAsHex(%s, %s, ...) -> 0", H(h).c_str(), Q(t).c_str()); return 0; }
-void tq_SetListener(void* h, ListenerCallback) { Journal("tq_SetListener(%s, callback)", H(h).c_str()); }
-void tq_StopListener(void* h) { Journal("tq_StopListener(%s)", H(h).c_str()); }
-void tq_SetCbDevStatusChanged(void* h, DevStatusCallback) { Journal("tq_SetCbDevStatusChanged(%s, callback)", H(h).c_str()); }
-bool tq_GetRoiPicData(void* h, sop_img_param, unsigned char*, unsigned*) { Journal("tq_GetRoiPicData(%s, ...) -> false", H(h).c_str()); return false; }
+bool tq_GetPicDataByConfig(void* h, img_param, unsigned char*, unsigned*, img_resolution*) { Journal("tq_GetPicDataByConfig(%s, ...) -> false", HandleName(h).c_str()); return false; }
+int tq_GetDeviceImageColorType(void* h, img_resolution*, unsigned*) { Journal("tq_GetDeviceImageColorType(%s, ...) -> 0", HandleName(h).c_str()); return 0; }
+bool tq_ConvertImageColorSpace(void* h, unsigned char*, long, img_resolution, unsigned char*) { Journal("tq_ConvertImageColorSpace(%s, ...) -> false", HandleName(h).c_str()); return false; }
+bool tq_GetCommandResponse(void* h, const char* c, unsigned, char*, int*, unsigned, bool, bool) { Journal("tq_GetCommandResponse(%s, %s, ...) -> false", HandleName(h).c_str(), Quoted(c).c_str()); return false; }
+bool tq_WriteAsHex(void* h, const char* t, bool) { Journal("tq_WriteAsHex(%s, %s, ...) -> false", HandleName(h).c_str(), Quoted(t).c_str()); return false; }
+int tq_SendCommand(void* h, const char* t, unsigned) { Journal("tq_SendCommand(%s, %s, ...) -> 0", HandleName(h).c_str(), Quoted(t).c_str()); return 0; }
+int tq_SendCommandAsHex(void* h, const char* t, unsigned) { Journal("tq_SendCommandAsHex(%s, %s, ...) -> 0", HandleName(h).c_str(), Quoted(t).c_str()); return 0; }
+void tq_SetListener(void* h, ListenerCallback) { Journal("tq_SetListener(%s, callback)", HandleName(h).c_str()); }
+void tq_StopListener(void* h) { Journal("tq_StopListener(%s)", HandleName(h).c_str()); }
+void tq_SetCbDevStatusChanged(void* h, DevStatusCallback) { Journal("tq_SetCbDevStatusChanged(%s, callback)", HandleName(h).c_str()); }
+bool tq_GetRoiPicData(void* h, sop_img_param, unsigned char*, unsigned*) { Journal("tq_GetRoiPicData(%s, ...) -> false", HandleName(h).c_str()); return false; }
 bool tq_GetRoiPicDataByNet(int s, sop_img_param, unsigned char*, unsigned*) { Journal("tq_GetRoiPicDataByNet(%d, ...) -> false", s); return false; }
-void tq_GetBaseInfo(void* h, unsigned k, char*, int*) { Journal("tq_GetBaseInfo(%s, %u, ...)", H(h).c_str(), k); }
+void tq_GetBaseInfo(void* h, unsigned k, char*, int*) { Journal("tq_GetBaseInfo(%s, %u, ...)", HandleName(h).c_str(), k); }
 void tq_BeginEnumNetDevice() { Journal("tq_BeginEnumNetDevice()"); }
 void tq_StopEnumNetDevice() { Journal("tq_StopEnumNetDevice()"); }
-int tq_SetNetDeviceConfig(NET_SETTING_TYPE t, const char* a, int, int, const char*) { Journal("tq_SetNetDeviceConfig(%d, %s, ...) -> -1", static_cast<int>(t), Q(a).c_str()); return -1; }
-int tq_connectToService(const char* host, int port, int*) { Journal("tq_connectToService(%s, %d, &socket) -> -1", Q(host).c_str(), port); return -1; }
+int tq_SetNetDeviceConfig(NET_SETTING_TYPE t, const char* a, int, int, const char*) { Journal("tq_SetNetDeviceConfig(%d, %s, ...) -> -1", static_cast<int>(t), Quoted(a).c_str()); return -1; }
+int tq_connectToService(const char* host, int port, int*) { Journal("tq_connectToService(%s, %d, &socket) -> -1", Quoted(host).c_str(), port); return -1; }
 int tq_sendDataToSocket(int s, const char*, int n) { Journal("tq_sendDataToSocket(%d, data, %d) -> -1", s, n); return -1; }
 int tq_readFromSocket(int s, int t, char*, int*) { Journal("tq_readFromSocket(%d, %d, buffer, &length) -> -1", s, t); return -1; }
 int tq_getNetImgData(int s, int, int, int, int, char*, int*, IMG_TYPE*, int*, int*) { Journal("tq_getNetImgData(%d, ...) -> -1", s); return -1; }

@@ -2,6 +2,7 @@
 // end-to-end tests can catch.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "devlib/contract.h"
 #include "sim/behaviour.h"
 #include "sim/scenario.h"
 
@@ -108,6 +110,72 @@ TEST(SimConfiguration, ChecksWellFormedXml) {
   sim::Device device;
   device.info = "Product Name: <&>\nSerial Number: 1\n";
   EXPECT_EQ(sim::CheckXml(sim::ConfigurationXml(device)), "");
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+std::uint32_t Little32(const std::string& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+TEST(SimPicture, SavesAnEightBitGrayscaleBitmap) {
+  const std::string path = std::filesystem::temp_directory_path() / "tolvarine-sim-test.bmp";
+  std::vector<std::uint8_t> pixels(33 * 7, 200);
+  ASSERT_EQ(sim::WriteBmp(path.c_str(), pixels.data(), 33, 7), "");
+  const std::string bmp = ReadWhole(path);
+  std::filesystem::remove(path);
+  const std::uint32_t stride = 36;  // rows padded to 4 bytes
+  ASSERT_EQ(bmp.size(), 14 + 40 + 1024 + stride * 7);
+  EXPECT_EQ(bmp.substr(0, 2), "BM");
+  EXPECT_EQ(Little32(bmp, 2), bmp.size());
+  EXPECT_EQ(Little32(bmp, 10), 14u + 40 + 1024);
+  EXPECT_EQ(Little32(bmp, 14), 40u);
+  EXPECT_EQ(Little32(bmp, 18), 33u);
+  EXPECT_EQ(Little32(bmp, 22), 7u);
+  EXPECT_EQ(Little32(bmp, 28) & 0xFFFF, 8u);
+  EXPECT_EQ(Little32(bmp, 54 + 4 * 200), 0x00C8C8C8u);  // grey palette
+}
+
+// The files a firmware update, an import and an export name are checked as a
+// device would; the reasons come back through tq_GetLastError.
+TEST(SimEntryPoints, FilesAreCheckedAsADeviceWould) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tolvarine-sim-files";
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "fw.bin") << "image";
+  std::ofstream(dir / "empty.bin");
+  std::ofstream(dir / "empty.xml");
+  std::ofstream(dir / "bad.xml") << "<configuration><setting></configuration>";
+  unsigned count = 0;
+  void* list = tq_EnumDevices(&count, 7);
+  void* device = tq_OpenDevice(list, 0, PROTOCOL_DEFAULT);
+  ASSERT_NE(device, nullptr);
+  const std::vector<std::pair<std::string, unsigned>> firmware = {{"fw.bin", 0}, {"missing.bin", 2}, {"empty.bin", 3}};
+  for (const auto& [name, code] : firmware) {
+    unsigned status = 99;
+    EXPECT_EQ(tq_UpdateKernelDevice(device, (dir / name).c_str(), 0, &status) != 0, code == 0) << name;
+    EXPECT_EQ(status, code) << name;
+  }
+  const std::string at = dir.string() + "/";
+  const std::vector<std::pair<std::string, std::string>> imports = {
+      {"missing.xml", "cannot open configuration file " + at + "missing.xml: No such file or directory"},
+      {"empty.xml", "configuration file " + at + "empty.xml is empty"},
+      {"bad.xml", "configuration file " + at + "bad.xml is not well-formed XML: closing tag does not match <setting>"},
+  };
+  for (const auto& [name, reason] : imports) {
+    EXPECT_FALSE(tq_WriteCfgToDev(device, (dir / name).c_str(), 2000)) << name;
+    EXPECT_EQ(std::string(tq_GetLastError()), reason);
+  }
+  EXPECT_FALSE(tq_ReadDevCfgToXml(device, (dir / "no/such/dir/cfg.xml").c_str()));
+  EXPECT_TRUE(tq_CloseDevice(&device));
+  tq_ReleaseDevices(&list);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,22 +1,33 @@
 #!/usr/bin/env bash
 # Runs the micro-benchmarks and the whole-process comparisons, and prints
 # each figure beside its target.
-set -eu
+set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build-bench}" && pwd)
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-"$build/bench/trace_bench" --benchmark_repetitions=1 | tee "$out"
+"$build/bench/trace_bench" --benchmark_repetitions=1 --benchmark_out="$out" --benchmark_out_format=json
 
-# Times in milliseconds by benchmark name; the pause means in microseconds.
-ms() { awk -v n="$1" '$1 == n { t = $2; u = $3; f = (u == "ns") ? 1e-6 : (u == "us") ? 1e-3 : (u == "s") ? 1e3 : 1; printf "%.3f", t * f }' "$out"; }
-mean() { awk -v n="$1" '$1 == n { for (i = 1; i <= NF; ++i) if ($i ~ /^mean_us=/) { sub("mean_us=", "", $i); print $i } }' "$out"; }
-floor=$(ms BM_EncoderFloor/10485760/min_time:0.000)
-[ -n "$floor" ] || floor=$(ms BM_EncoderFloor/10485760)
-trace=$(ms BM_PrintDataDevNull/10485760)
-printfbase=$(ms BM_PrintfPerByteDevNull/10485760)
-pause=$(mean BM_PauseReadLoop/iterations:2000)
-slack=$(mean BM_PauseDefaultSlack/iterations:2000)
+# A figure of one benchmark from the library's JSON report: its real time in
+# milliseconds ("ms"), or one of its counters by name.
+figure() {
+  python3 - "$out" "$1" "$2" <<'PY'
+import json, sys
+report, name, field = sys.argv[1:]
+scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+for b in json.load(open(report))["benchmarks"]:
+    if b["name"] == name:
+        print("%.3f" % (b["real_time"] * scale[b["time_unit"]] if field == "ms" else b[field]))
+        break
+else:
+    sys.exit("no benchmark " + name)
+PY
+}
+floor=$(figure BM_EncoderFloor/10485760 ms)
+trace=$(figure BM_PrintDataDevNull/10485760 ms)
+printfbase=$(figure BM_PrintfPerByteDevNull/10485760 ms)
+pause=$(figure BM_PauseReadLoop/iterations:2000 mean_us)
+slack=$(figure BM_PauseDefaultSlack/iterations:2000 mean_us)
 echo
 printf '%-52s %10s %10s  %s\n' figure value target verdict
 verdict() { awk -v v="$1" -v t="$2" 'BEGIN { print (v <= t) ? "met" : "MISSED" }'; }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,12 +34,25 @@ struct RunOptions {
   Library library = Library::kFull;
   bool mergeStreams = false;  // stdout and stderr into one file
   int status = 0;             // expected exit status (128 + signal)
+  std::string err;            // expected standard error, exactly
   Interrupt interrupt;
-  std::vector<int> closed;    // standard descriptors closed at start
-  std::string outputFile;     // standard output into this file instead
-  int readerTakes = -1;       // >= 0: stdout is a pipe whose reader takes that
-                              // many bytes and goes away
-  bool terminal = false;      // standard error on a pseudo-terminal
+  std::vector<int> closed;  // standard descriptors closed at start
+  std::string outputFile;   // standard output into this file instead
+  int readerTakes = -1;     // >= 0: stdout is a pipe whose reader takes that
+                            // many bytes and goes away
+  bool terminal = false;    // standard error on a pseudo-terminal
+};
+
+// One case of a table: a run and what it must give.
+struct Case {
+  std::string name;  // shown when the case fails
+  std::vector<std::string> args;
+  RunOptions options;
+  std::string out;                  // exact standard output
+  std::vector<std::string> calls;   // journal lines that must appear, in this order
+  std::string tail;                 // how the journal ends ("": any way)
+  std::vector<std::string> absent;  // calls that must not be made ("tq_Write(")
+  std::function<void()> setup;      // prepares the folder before the run
 };
 
 class ToolTest : public ::testing::Test {
@@ -46,7 +60,11 @@ class ToolTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Runs the tool. Fails the test when the exit status or standard error is
+  // not what the options expect, or when the simulator rejected the scenario.
   RunResult Run(const std::vector<std::string>& args, const RunOptions& options = {});
+  // Runs every case and checks what it must give.
+  void RunCases(const std::vector<Case>& cases);
   void WriteFile(const std::string& name, const std::string& content) const;
   std::string ReadFile(const std::string& name) const;
   bool Exists(const std::string& name) const;
@@ -59,3 +77,9 @@ std::vector<std::string> Calls(const std::string& journal, const std::string& ca
 
 // A scenario of `count` devices with the line layout and distinct names.
 std::string Devices(int count);
+
+// The usage text "--help" prints.
+extern const char kUsage[];
+
+// The request trace of "--execute RRDDUR2000".
+extern const char kRequest[];

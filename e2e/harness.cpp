@@ -1,4 +1,4 @@
-#include "cli/e2e_test_harness.h"
+#include "e2e/harness.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -152,7 +152,30 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
     close(pty);
   }
   result.journal = ReadFile(".journal");
+  EXPECT_EQ(result.err, options.err) << "standard error";
+  // A scenario the simulator could not take would leave the tool without
+  // devices, and a test of something else could pass on "No device found".
+  EXPECT_EQ(result.journal.find("scenario rejected"), std::string::npos) << result.journal;
   return result;
+}
+
+void ToolTest::RunCases(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.setup) c.setup();
+    const RunResult r = Run(c.args, c.options);
+    EXPECT_EQ(r.out, c.out);
+    std::istringstream lines(r.journal);
+    auto expected = c.calls.begin();
+    for (std::string line; expected != c.calls.end() && std::getline(lines, line);) {
+      if (line == *expected) ++expected;
+    }
+    EXPECT_TRUE(expected == c.calls.end()) << "not in the journal, in order: " << *expected << "\n"
+                                           << r.journal;
+    EXPECT_TRUE(r.journal.ends_with(c.tail)) << "journal does not end with:\n" << c.tail << "\nbut:\n"
+                                             << r.journal.substr(r.journal.size() > 600 ? r.journal.size() - 600 : 0);
+    for (const std::string& call : c.absent) EXPECT_TRUE(Calls(r.journal, call).empty()) << call;
+  }
 }
 
 std::vector<std::string> Calls(const std::string& journal, const std::string& call) {
@@ -163,6 +186,38 @@ std::vector<std::string> Calls(const std::string& journal, const std::string& ca
   }
   return lines;
 }
+
+const char kUsage[] =
+    "USAGE:\r\n"
+    "    TolvarineCli  [--help |\r\n"
+    "                   --execute [CMD] |\r\n"
+    "                   --firmware xxx.bin|\r\n"
+    "                   -i\r\n"
+    "Options:\r\n"
+    "    --Gpic       Getting images.\r\n"
+    "    --execute   setup device by command\r\n"
+    "    --firmware  Firmware upgrade command followed by firmware file path\r\n"
+    "    --import     Download configuration file\r\n"
+    "    --export     Save the device configuration.\r\n"
+    "other:\r\n"
+    "    --help      show help information\r\n"
+    "    -i          show Device info\r\n"
+    "Example:\r\n"
+    "    TolvarineCli --help                           show help information.\r\n"
+    "    TolvarineCli --execute RRDDUR2000             Set the readed timeout.\r\n"
+    "    TolvarineCli --execute --custom --prefix 7b3e --len 2l --surfix 007d RRDDUR2000\n"
+    "                 Set the readed timeout to slave device.\r\n"
+    "    TolvarineCli --firmware xxx.bin               upgrade the firmware.\r\n"
+    "    TolvarineCli --import xxx.xml                 Download configuration file.\r\n"
+    "    TolvarineCli --import --custom --prefix 7b3e --len 2l --surfix 007d xxx.xml\n"
+    "                 Download configuration file to slave device.\r\n"
+    "    TolvarineCli -i                               show Device info.\r\n"
+    "    TolvarineCli --Gpic                           Getting images.\r\n"
+    "    TolvarineCli --export xxx.xml                 Save the device configuration.\r\n"
+    "    TolvarineCli {option} -vp vid:pid             Operation on device with specific VID & PID, "
+    "Commands {'--custom', '--Gpic'} Not Supported.\r\n";
+
+const char kRequest[] = "Request:7E 01 30 30 30 30 40 52 52 44 44 55 52 32 30 30 30 3B 03 \n";
 
 std::string Devices(int count) {
   std::string scenario;

@@ -1,0 +1,222 @@
+// A misbehaving library, hostile input and the field: signals, crashes,
+// closed or failing streams, odd files, a library others could replace.
+// The tool stays within its buffers, prints the agreed message, never acts
+// on a device the user did not choose, and ends with status 0 unless a
+// signal ended it. Run under the sanitizers and valgrind too.
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e/harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FieldTest : public ToolTest {
+ protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    WriteFile("setting.ini", "readtimeout=2000\n");
+    WriteFile("fw.bin", "firmware image");
+    WriteFile("cfg.xml", "<configuration/>");
+  }
+  // Puts a folder or a FIFO where the tool expects a file.
+  std::function<void()> Folder(const std::string& name) {
+    return [this, name] {
+      fs::remove_all(dir_ + "/" + name);
+      fs::create_directory(dir_ + "/" + name);
+    };
+  }
+  std::function<void()> Fifo(const std::string& name) {
+    return [this, name] {
+      fs::remove_all(dir_ + "/" + name);
+      ASSERT_EQ(mkfifo((dir_ + "/" + name).c_str(), 0644), 0);
+    };
+  }
+};
+
+const std::string kInfo = "info = Product Name: P\\nSerial Number: S\\nFirmware Version: F\\n\n";
+const std::string kReleased = "tq_CloseDevice(&dev0) -> 1\ntq_ReleaseDevices(&list)\n";
+const std::string kUpdated = "tq_UpdateKernelDevice(dev0, \"fw.bin\", 0, &status) -> 1, status=0\n" + kReleased;
+const std::string kMisplaced = "Option -vp must be the third argument: TolvarineCli {option} -vp vid:pid\n";
+const std::vector<std::string> kNoWrite = {"tq_Write("};
+
+std::string Listing(int count) {
+  std::string out = "Device: 1\r\nProduct name: P\r\nSerial number: S\r\nFirmware version: F\r\n";
+  for (int i = 2; i <= count; ++i) {
+    out += "/*************************************/\r\nDevice: " + std::to_string(i) +
+           "\r\nProduct name: \r\nSerial number: \r\nFirmware version: \r\n";
+  }
+  return out + "/*************************************/\r\n";
+}
+
+TEST_F(FieldTest, MisbehavingLibraryAndHostileInput) {
+  const std::string longValue(200, 'v');
+  const std::string huge(100000, 'A');
+  const std::string released = "tq_ReleaseDevices(&list)\n";
+  // A long command is framed whole.
+  const RunResult r = Run({"--execute", huge});
+  EXPECT_EQ(r.out.size(), 8 + (huge.size() + 9) * 3 + 1 + 13);
+  RunCases({
+      {"info without NUL", {"-i"},
+       {.scenario = "[device]\ninfo = Product Name: " + longValue + "\\n\ninfo.unterminated = yes\n"},
+       "Device: 1\r\nProduct name: " + std::string(127, 'v') +
+           "\r\nSerial number: \r\nFirmware version: \r\n/*************************************/\r\n",
+       {}, released},
+      {"info call fails", {"-i"}, {.scenario = "[device]\n" + kInfo + "getinfo = fail\n"},
+       "Device: 1\r\nProduct name: \r\nSerial number: \r\nFirmware version: \r\n"
+       "/*************************************/\r\n",
+       {}, released},
+      {"count without list", {"--execute", "RRDDUR2000"}, {.scenario = "list = null\n[device]\n" + kInfo},
+       "No device found\n", {}, "tq_ReleaseDevices(&null)\n", kNoWrite},
+      {"count beyond the list", {"--execute", "RRDDUR2000"},
+       {.input = "2\n", .scenario = "count = 2\n[device]\n" + kInfo},
+       "1. P SN:S Fireware Ver:F\r\n2.  SN: Fireware Ver:\r\nSelect=Failed to open the device\n", {},
+       "tq_CloseDevice(&null) -> 0\n" + released, kNoWrite},
+      {"billions of devices", {"-i"},
+       {.scenario = "count = 4294967295\n[device]\n" + kInfo,
+        .err = "TolvarineCli: the device library reports 4294967295 devices; only the first 1024 are shown\n"},
+       Listing(1024), {}, "tq_GetDeviceInfo(list, 1023, &info) -> false\n" + released},
+      {"null last error", {"--import", "cfg.xml"}, {.scenario = "lasterror = null\n[device]\nimport = fail x\n"}, "",
+       {}, "tq_GetLastError() -> null\n" + kReleased},
+      {"directives in info", {"-i"}, {.scenario = "[device]\ninfo = Product Name: %s%n%x\\n\n"},
+       "Device: 1\r\nProduct name: %s%n%x\r\nSerial number: \r\nFirmware version: \r\n"
+       "/*************************************/\r\n"},
+      {"directives in last error", {"--import", "cfg.xml"}, {.scenario = "[device]\nimport = fail %s%n%x%p\n"},
+       "%s%n%x%p", {}, "tq_GetLastError() -> \"%s%n%x%p\"\n" + kReleased},
+      {"directives in selector", {"--execute", "RRDDUR2000", "-vp", "%s%n%x%n%n"}, {.scenario = Devices(2)},
+       "pid:x%n%,vid:%s%n.\r\nno device [%s%n%x%n%n]\n", {}, released, kNoWrite},
+      {"-vp as the command", {"--execute", "-vp", "1a2b:3c4d", "RDVER"}, {}, kMisplaced, {}, "", {"tq_"}},
+      {"-vp as the file", {"--export", "-vp", "1a2b:3c4d"}, {}, kMisplaced, {}, "", {"tq_"}},
+      {"-vp after the payload", {"--execute", "--custom", "--prefix", "7b3e", "RDVER", "-vp", "1a2b:0003"}, {},
+       kMisplaced, {}, "", {"tq_"}},
+      {"-vp third, with --custom", {"--execute", "--custom", "-vp", "1a2b:3c4d", "--prefix", "7b3e", "RDVER"},
+       {.scenario = "[device]\nslave = 7b3e - -\n"},
+       "pid:3c4d,vid:1a2b.\r\nprefix=7b3e, surfix=, lenType=\n"
+       "Request:7B 3E 7E 01 30 30 30 30 40 52 44 56 45 52 3B 03 \nResponse:15 \n",
+       {}, kReleased},
+      {"huge prefix", {"--execute", "--custom", "--prefix", huge, "RRDDUR2000"}, {},
+       "The value of [--prefix] is too long\n", {}, kReleased, kNoWrite},
+      {"huge suffix", {"--execute", "--custom", "--surfix", "00" + huge, "RRDDUR2000"}, {},
+       "The value of [--suffix] is too long\n", {}, kReleased, kNoWrite},
+      {"huge length type", {"--execute", "--custom", "--len", huge, "RRDDUR2000"}, {},
+       "The value of [--len] is too long\n", {}, kReleased, kNoWrite},
+      {"huge prefix for an import", {"--import", "--custom", "--prefix", huge, "cfg.xml"}, {},
+       "The value of [--prefix] is too long\n", {}, kReleased, {"tq_WriteCfgToSlaveDev"}},
+      {"unsaved picture", {"--Gpic"}, {}, "Failed to save image file test.bmp\n", {},
+       "tq_SavePicDataToFile(\"test.bmp\", buffer, 640, 480, 8) -> false\n" + kReleased, {}, Folder("test.bmp")},
+      // Last: they leave no readable settings file behind.
+      {"settings file is a folder", {"--execute", "RRDDUR2000"}, {.err = "Error opening file: Is a directory\n"},
+       std::string(kRequest) + "Response:06 0D \n", {"tq_Read(dev0, 10485760, 2000) -> 2"}, kReleased, {},
+       Folder("setting.ini")},
+      {"settings file is a FIFO", {"--execute", "RRDDUR2000"}, {.err = "Error opening file: Invalid argument\n"},
+       std::string(kRequest) + "Response:06 0D \n", {"tq_Read(dev0, 10485760, 2000) -> 2"}, kReleased, {},
+       Fifo("setting.ini")},
+  });
+}
+
+TEST_F(FieldTest, SignalsCrashesAndStreams) {
+  const std::string menu = "1. Unit1 SN:SN1 Fireware Ver:1.1\r\n2. Unit2 SN:SN2 Fireware Ver:1.2\r\nSelect=";
+  const std::string firmwareNotice =
+      "TolvarineCli: the firmware update is in progress and will finish before the tool stops\n";
+  const std::string configurationNotice =
+      "TolvarineCli: the configuration write is in progress and will finish before the tool stops\n";
+  RunCases({
+      {"interrupts during a firmware update", {"--firmware", "fw.bin"},
+       {.scenario = "slow tq_UpdateKernelDevice = 1500\n[device]\n", .status = 128 + SIGTERM,
+        .err = firmwareNotice, .interrupt = {SIGTERM, "tq_UpdateKernelDevice waits", 2}},
+       "updateError=0,succeed in updating the firmware \n", {}, kUpdated},
+      {"interrupt during a configuration write", {"--import", "cfg.xml"},
+       {.scenario = "slow tq_WriteCfgToDev = 1000\n[device]\n", .status = 128 + SIGHUP, .err = configurationNotice,
+        .interrupt = {SIGHUP, "tq_WriteCfgToDev waits"}},
+       "Write configure to device successful.\n", {}, "tq_WriteCfgToDev(dev0, \"cfg.xml\", 2000) -> true\n" + kReleased},
+      {"interrupt during a slave configuration write", {"--import", "--custom", "--len", "1", "cfg.xml"},
+       {.scenario = "slow tq_WriteCfgToSlaveDev = 1000\n[device]\n", .status = 128 + SIGQUIT,
+        .err = configurationNotice, .interrupt = {SIGQUIT, "tq_WriteCfgToSlaveDev waits"}},
+       "Write configure to device successful.\n", {},
+       "tq_WriteCfgToSlaveDev(dev0, \"\", \"\", \"1\", \"cfg.xml\", 2000) -> true\n" + kReleased},
+      {"firmware update on a terminal", {"--firmware", "fw.bin"},
+       {.scenario = "slow tq_UpdateKernelDevice = 2500\n[device]\n",
+        .err = "\rUpdating firmware, do not unplug the device... 1 s"
+               "\rUpdating firmware, do not unplug the device... 2 s\r\n",
+        .terminal = true},
+       "updateError=0,succeed in updating the firmware \n", {}, kUpdated},
+      // The read in progress returns; what came until then is printed.
+      {"interrupt in the read loop", {"--execute", "RRDDUR2000"},
+       {.scenario = "slow tq_Read = 5000\n[device]\nanswer RRDDUR2000 = 06 0D\n", .status = 128 + SIGINT,
+        .interrupt = {SIGINT, "tq_Read waits"}},
+       std::string(kRequest) + "Response:06 0D \n", {},
+       "tq_Read gives up: interrupted\ntq_Read(dev0, 10485758, 200) -> -1\n" + kReleased},
+      {"interrupt at the prompt", {"--export", "o.xml"},
+       {.scenario = Devices(2), .status = 128 + SIGINT, .interrupt = {SIGINT, "Select="}}, menu, {},
+       "tq_GetDeviceInfo(list, 1, &info) -> true\ntq_ReleaseDevices(&list)\n", {"tq_OpenDevice"}},
+      {"second interrupt in a call that never returns", {"--execute", "RRDDUR2000"},
+       {.scenario = "slow tq_Read = forever\n[device]\nsilent = yes\n", .status = 128 + SIGINT,
+        .interrupt = {SIGINT, "tq_Read waits", 2}},
+       kRequest, {}, "tq_Read waits forever\n"},
+      {"crash in a call", {"--execute", "RRDDUR2000"},
+       {.scenario = "crash = tq_Read\n[device]\n", .status = 128 + SIGABRT}, kRequest, {}, "tq_Read crashes\n"},
+      {"crash at unload", {"-i"}, {.scenario = "crash = unload\n[device]\n" + kInfo, .status = 128 + SIGABRT},
+       Listing(1), {}, "tq_ReleaseDevices(&list)\nunload crashes\n"},
+      // A journal kept open by the library takes descriptor 1 or 2 if the
+      // tool leaves it closed: then the trace or the loader text would end up in it.
+      {"closed standard output", {"--execute", "RRDDUR2000"}, {.closed = {1}}, "", {},
+       "tq_Read(dev0, 10485758, 200) -> 0\n" + kReleased},
+      {"closed standard error", {"--import", "missing.xml"}, {.library = Library::kLean, .closed = {2}}, "", {},
+       "tq_WriteCfgToDev(dev0, \"missing.xml\", 2000) -> false\n" + kReleased},
+      {"output to a full disk", {"--execute", "RRDDUR2000"},
+       {.err = "TolvarineCli: cannot write output: No space left on device\n", .outputFile = "/dev/full"}, "", {},
+       kReleased},
+      {"reader goes away", {"--execute", "BIG"},
+       {.scenario = "[device]\nanswer BIG = fill 1000000 in 65536\n", .readerTakes = 10}, "Request:7E", {},
+       kReleased},
+  });
+}
+
+// A library that another user could have put in place is never run, even
+// for --help: a root run in a shared folder would run their code.
+TEST_F(FieldTest, LibraryOthersCouldReplaceIsNotLoaded) {
+  using fs::perms;
+  const perms normal =
+      perms::owner_all | perms::group_read | perms::group_exec | perms::others_read | perms::others_exec;
+  const perms open = normal | perms::others_write;
+  // Places a copy of the library (behind a link when `link` is given).
+  const auto place = [this, normal, open](std::string link, perms library, perms folder) {
+    return [=, this] {
+      for (const char* sub : {"lib", "drop"}) fs::create_directories(dir_ + "/" + sub);
+      fs::permissions(dir_ + "/lib", normal);
+      fs::permissions(dir_ + "/drop", open);
+      fs::remove(dir_ + "/Tolvarine.so");
+      const std::string copy = dir_ + "/" + (link.empty() ? "Tolvarine.so" : link);
+      fs::copy_file(SIM_LIBRARY, copy, fs::copy_options::overwrite_existing);
+      fs::permissions(copy, library);
+      if (!link.empty()) fs::create_symlink(link, dir_ + "/Tolvarine.so");
+      fs::permissions(dir_, folder);
+    };
+  };
+  const auto refused = [this](const std::string& what) {
+    return RunOptions{.library = Library::kPlaced,
+                      .err = "Refusing to load ./Tolvarine.so: " + what + " is writable by other users\n"};
+  };
+  const RunOptions loads = {.library = Library::kPlaced};
+  RunCases({
+      {"normal folder", {"--help"}, loads, kUsage, {}, "", {}, place("", normal, perms::owner_all)},
+      {"group-writable file", {"--help"}, loads, kUsage, {}, "", {},
+       place("", normal | perms::group_write, perms::owner_all)},
+      {"world-writable file", {"--help"}, refused(dir_ + "/Tolvarine.so"), "", {}, "", {},
+       place("", open, perms::owner_all)},
+      {"world-writable folder", {"--help"}, refused("folder " + dir_), "", {}, "", {}, place("", normal, open)},
+      {"sticky world-writable folder, own file", {"--help"}, loads, kUsage, {}, "", {},
+       place("", normal, open | perms::sticky_bit)},
+      {"link to a world-writable file", {"--help"}, refused(dir_ + "/lib/Tolvarine.so"), "", {}, "", {},
+       place("lib/Tolvarine.so", open, perms::owner_all)},
+      {"link into a world-writable folder", {"--help"}, refused("folder " + dir_ + "/drop"), "", {}, "", {},
+       place("drop/Tolvarine.so", normal, perms::owner_all)},
+  });
+}
+
+}  // namespace
