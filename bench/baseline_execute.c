@@ -26,7 +26,10 @@ int main(int argc, char** argv) {
   unsigned char* request = calloc(kSize, 1);
   char* response = calloc(kSize, 1);
   size_t length = strlen(command);
-  memcpy(request, "\x7E\x01" "0000@", 7);
+  memcpy(request,
+         "\x7E\x01"
+         "0000@",
+         7);
   memcpy(request + 7, command, length);
   memcpy(request + 7 + length, ";\x03", 2);
   length += 9;

@@ -3,12 +3,21 @@
 #include <stdio.h>
 
 static const char* const kLines[25] = {
-    "USAGE:", "    TolvarineCli  [--help |", "                   --execute [CMD] |",
-    "                   --firmware xxx.bin|", "                   -i", "Options:",
-    "    --Gpic       Getting images.", "    --execute   setup device by command",
+    "USAGE:",
+    "    TolvarineCli  [--help |",
+    "                   --execute [CMD] |",
+    "                   --firmware xxx.bin|",
+    "                   -i",
+    "Options:",
+    "    --Gpic       Getting images.",
+    "    --execute   setup device by command",
     "    --firmware  Firmware upgrade command followed by firmware file path",
-    "    --import     Download configuration file", "    --export     Save the device configuration.",
-    "other:", "    --help      show help information", "    -i          show Device info", "Example:",
+    "    --import     Download configuration file",
+    "    --export     Save the device configuration.",
+    "other:",
+    "    --help      show help information",
+    "    -i          show Device info",
+    "Example:",
     "    TolvarineCli --help                           show help information.",
     "    TolvarineCli --execute RRDDUR2000             Set the readed timeout.",
     "    TolvarineCli --execute --custom --prefix 7b3e --len 2l --surfix 007d RRDDUR2000\n"
@@ -20,7 +29,8 @@ static const char* const kLines[25] = {
     "    TolvarineCli -i                               show Device info.",
     "    TolvarineCli --Gpic                           Getting images.",
     "    TolvarineCli --export xxx.xml                 Save the device configuration.",
-    "    TolvarineCli {option} -vp vid:pid             Operation on device with specific VID & PID, "
+    "    TolvarineCli {option} -vp vid:pid             Operation on device with specific VID & "
+    "PID, "
     "Commands {'--custom', '--Gpic'} Not Supported.",
 };
 

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
   struct rusage usage;
   if (child < 0 || wait4(child, &status, 0, &usage) != child) return 1;
   clock_gettime(CLOCK_MONOTONIC, &end);
-  double seconds = (double)(end.tv_sec - start.tv_sec) + (double)(end.tv_nsec - start.tv_nsec) / 1e9;
+  double seconds =
+      (double)(end.tv_sec - start.tv_sec) + (double)(end.tv_nsec - start.tv_nsec) / 1e9;
   printf("%.6f %ld\n", seconds, usage.ru_maxrss);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }

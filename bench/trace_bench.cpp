@@ -21,7 +21,9 @@ std::vector<std::uint8_t> Answer(std::size_t size) {
 // A stream that takes every byte and keeps none.
 std::FILE* DiscardingSink() {
   cookie_io_functions_t io{};
-  io.write = [](void*, const char*, std::size_t size) -> ssize_t { return static_cast<ssize_t>(size); };
+  io.write = [](void*, const char*, std::size_t size) -> ssize_t {
+    return static_cast<ssize_t>(size);
+  };
   return fopencookie(nullptr, "w", io);
 }
 
@@ -51,7 +53,9 @@ void PrintDataInto(benchmark::State& state, std::FILE* sink) {
   SetBytes(state, bytes.size());
 }
 void BM_PrintDataDiscard(benchmark::State& state) { PrintDataInto(state, DiscardingSink()); }
-void BM_PrintDataDevNull(benchmark::State& state) { PrintDataInto(state, std::fopen("/dev/null", "w")); }
+void BM_PrintDataDevNull(benchmark::State& state) {
+  PrintDataInto(state, std::fopen("/dev/null", "w"));
+}
 
 // The per-byte formatted print the trace must beat.
 void BM_PrintfPerByteDevNull(benchmark::State& state) {
@@ -91,7 +95,8 @@ void PauseMean(benchmark::State& state, bool lowered) {
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     PauseBetweenReads();
-    total += std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+    total +=
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
   }
   if (lowered) RestoreTimerSlack(previous);
   state.counters["mean_us"] = total / static_cast<double>(state.iterations());

@@ -56,8 +56,8 @@ int DigitValue(int c) {
 
 }  // namespace
 
-int SplitDevData(std::string_view text, std::string_view key,
-                 std::string_view delimiter, std::span<char> out) {
+int SplitDevData(std::string_view text, std::string_view key, std::string_view delimiter,
+                 std::span<char> out) {
   if (out.empty()) return -1;
   const std::size_t keyAt = text.find(key);
   if (keyAt == std::string_view::npos) return -1;
@@ -81,13 +81,11 @@ int SplitDevData(std::string_view text, std::string_view key,
 }
 
 DeviceFields ExtractDeviceFields(const st_device_info& record) {
-  const std::string_view text(record.info,
-                              strnlen(record.info, sizeof record.info));
+  const std::string_view text(record.info, strnlen(record.info, sizeof record.info));
   const bool items = record.kind == kItemKind;
   DeviceFields fields;
   for (const FieldKeys& keys : kFieldKeys) {
-    SplitDevData(text, items ? keys.itemKey : keys.lineKey, items ? ";" : "\n",
-                 fields.*keys.field);
+    SplitDevData(text, items ? keys.itemKey : keys.lineKey, items ? ";" : "\n", fields.*keys.field);
   }
   return fields;
 }
@@ -131,8 +129,7 @@ bool ReadSelection(std::FILE* in, int* value) {
   }
   if (!digits) return false;
   const std::int64_t signedValue =
-      negative ? -static_cast<std::int64_t>(magnitude)
-               : static_cast<std::int64_t>(magnitude);
+      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
   if (signedValue < std::numeric_limits<int>::min() ||
       signedValue > std::numeric_limits<int>::max()) {
     return false;
@@ -145,9 +142,8 @@ bool SelectDevice() {
   const unsigned shown = ShownDevices();
   for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
     const DeviceFields fields = FieldsOfDevice(i);
-    std::printf("%d. %s SN:%s Fireware Ver:%s\r\n", static_cast<int>(i + 1),
-                fields.product.data(), fields.serial.data(),
-                fields.firmware.data());
+    std::printf("%d. %s SN:%s Fireware Ver:%s\r\n", static_cast<int>(i + 1), fields.product.data(),
+                fields.serial.data(), fields.firmware.data());
   }
   if (Interruption() != 0) return false;
   std::fputs("Select=", stdout);

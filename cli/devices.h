@@ -21,8 +21,8 @@ struct DeviceFields {
 // LF), cut to out.size() - 1 characters. Returns 0 when a value was stored;
 // -1, leaving `out` unchanged, when out is empty or the key or the delimiter
 // after it is missing.
-int SplitDevData(std::string_view text, std::string_view key,
-                 std::string_view delimiter, std::span<char> out);
+int SplitDevData(std::string_view text, std::string_view key, std::string_view delimiter,
+                 std::span<char> out);
 
 // The three values of a record: kind code 4 means "Key=value;" items, any
 // other "Key: value" lines. An info text without NUL counts as 4096 bytes.

@@ -28,7 +28,8 @@ TEST(SplitDevData, FindsTheValueAfterTheFirstKey) {
       {"A:value", "A:", "::", -1, "unchanged"},
       {"A:va::lue", "A:", "::", 0, "va"},
       {"", "", "\n", -1, "unchanged"},
-      {std::string(300, 'x') + "K=" + std::string(200, 'v') + ";", "K=", ";", 0, std::string(127, 'v')},
+      {std::string(300, 'x') + "K=" + std::string(200, 'v') + ";", "K=", ";", 0,
+       std::string(127, 'v')},
   };
   for (const SplitCase& c : cases) {
     std::array<char, 128> out{};
@@ -53,7 +54,8 @@ TEST(ExtractDeviceFields, ChoosesTheLayoutByKind) {
     std::string product, serial, firmware;
   };
   const std::vector<Case> cases = {
-      {"Product Name: X1\r\nSerial Number: 123\r\nFirmware Version: 2.0\r\n", 0, "X1", "123", "2.0"},
+      {"Product Name: X1\r\nSerial Number: 123\r\nFirmware Version: 2.0\r\n", 0, "X1", "123",
+       "2.0"},
       {"Product Name=X1;Serial Number=123;Firmware Version=2.0", 4, "X1", "123", ""},
       {"Product Name=X1;Serial Number=123;", 5, "", "", ""},
       {"Product Name: X1\nSerial Number=9;", 4, "", "9", ""},
@@ -83,11 +85,23 @@ struct SelectionCase {
 
 TEST(ReadSelection, ReadsAsPercentIWithinInt32) {
   const std::vector<SelectionCase> cases = {
-      {"2", true, 2},          {" \n\t 17x", true, 17},    {"0x1F", true, 31},   {"0X1f", true, 31},
-      {"017", true, 15},       {"09", true, 0},           {"-3", true, -3},     {"+4", true, 4},
-      {"2147483647", true, 2147483647}, {"2147483648", false, 0}, {"-2147483648", true, -2147483647 - 1},
-      {"-2147483649", false, 0}, {"99999999999999999999999", false, 0}, {"abc", false, 0},
-      {"", false, 0},          {"-", false, 0},           {"0x", true, 0},
+      {"2", true, 2},
+      {" \n\t 17x", true, 17},
+      {"0x1F", true, 31},
+      {"0X1f", true, 31},
+      {"017", true, 15},
+      {"09", true, 0},
+      {"-3", true, -3},
+      {"+4", true, 4},
+      {"2147483647", true, 2147483647},
+      {"2147483648", false, 0},
+      {"-2147483648", true, -2147483647 - 1},
+      {"-2147483649", false, 0},
+      {"99999999999999999999999", false, 0},
+      {"abc", false, 0},
+      {"", false, 0},
+      {"-", false, 0},
+      {"0x", true, 0},
   };
   for (const SelectionCase& c : cases) {
     std::string buffer = c.input;

@@ -23,8 +23,7 @@ void HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
   unsigned width = 0;
   unsigned height = 0;
   // The byte count must fit the int the library takes, and so must each side.
-  if (!GetPicSize(device, &width, &height) ||
-      std::uint64_t{width} * height > kMaxPictureBytes ||
+  if (!GetPicSize(device, &width, &height) || std::uint64_t{width} * height > kMaxPictureBytes ||
       width > kMaxPictureBytes || height > kMaxPictureBytes) {
     std::puts("Failed to get image resolution");
     return;
@@ -41,8 +40,8 @@ void HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
   if (Interruption() != 0) return;
   char fileName[128] = "test.bmp";
   // A picture that was not saved must not pass for one that was.
-  if (!SavePicDataToFile(fileName, buffer.get(), static_cast<int>(width),
-                         static_cast<int>(height), 8)) {
+  if (!SavePicDataToFile(fileName, buffer.get(), static_cast<int>(width), static_cast<int>(height),
+                         8)) {
     std::printf("Failed to save image file %s\n", fileName);
   }
 }
@@ -55,8 +54,7 @@ void HandleFirmware(void* device, int argc, char** argv) {
   unsigned status = std::numeric_limits<unsigned>::max();
   const bool ok = UpdateKernelDevice(device, argv[2], 0, &status);
   std::printf("updateError=%d,%s\n", static_cast<int>(status),
-              ok ? "succeed in updating the firmware "
-                 : "failed to update the firmware");
+              ok ? "succeed in updating the firmware " : "failed to update the firmware");
 }
 
 void HandleExport(void* device, int argc, char** argv) {
@@ -64,9 +62,9 @@ void HandleExport(void* device, int argc, char** argv) {
     std::puts("No export xml file");
     return;
   }
-  std::fputs(ReadDevCfgToXml(device, argv[2]) ? "Export xml file succeeful\n"
-                                              : "Export xml file failed\n",
-             stdout);
+  std::fputs(
+      ReadDevCfgToXml(device, argv[2]) ? "Export xml file succeeful\n" : "Export xml file failed\n",
+      stdout);
 }
 
 void HandleImport(void* device, int argc, char** argv) {
@@ -79,8 +77,8 @@ void HandleImport(void* device, int argc, char** argv) {
     const std::optional<SlaveOptions> options = ParseSlaveOptions(argc, argv);
     if (!options) return;
     const std::int32_t timeout = getReadTimeout();
-    ok = WriteCfgToSlaveDev(device, options->prefix, options->suffix,
-                            options->lengthType, options->payload, timeout);
+    ok = WriteCfgToSlaveDev(device, options->prefix, options->suffix, options->lengthType,
+                            options->payload, timeout);
   } else {
     const std::int32_t timeout = getReadTimeout();
     ok = WriteCfgToDev(device, argv[2], timeout);

@@ -102,9 +102,7 @@ bool RunOnDevices(const Command& command, int argc, char** argv) {
   } else if (command.stage == Stage::kList) {
     ShowDevice();
   } else if (ChooseDevice(argc, argv)) {
-    void* device =
-        OpenDevice(g_hDeviceList, static_cast<unsigned>(g_selDevice),
-                   PROTOCOL_DEFAULT);
+    void* device = OpenDevice(g_hDeviceList, static_cast<unsigned>(g_selDevice), PROTOCOL_DEFAULT);
     if (device == nullptr) {
       std::puts("Failed to open the device");
     } else if (Interruption() == 0) {

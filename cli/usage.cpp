@@ -32,7 +32,8 @@ constexpr const char* kUsage[] = {
     "    TolvarineCli -i                               show Device info.",
     "    TolvarineCli --Gpic                           Getting images.",
     "    TolvarineCli --export xxx.xml                 Save the device configuration.",
-    "    TolvarineCli {option} -vp vid:pid             Operation on device with specific VID & PID, Commands {'--custom', '--Gpic'} Not Supported.",
+    "    TolvarineCli {option} -vp vid:pid             Operation on device with specific VID & "
+    "PID, Commands {'--custom', '--Gpic'} Not Supported.",
 };
 
 }  // namespace

@@ -17,12 +17,10 @@ constexpr int kReadTimeout = 2000;
 constexpr useconds_t kPauseMicroseconds = 500;
 }  // namespace
 
-void ServeTcpOnce(int connection, std::span<char> buffer, int* length,
-                  SocketReader read) {
+void ServeTcpOnce(int connection, std::span<char> buffer, int* length, SocketReader read) {
   if (read(connection, kReadTimeout, buffer.data(), length) != 0) return;
   // The library may fill the whole buffer and leave no NUL.
-  std::printf("TcpServiceBack buf=%.*s\n",
-              static_cast<int>(strnlen(buffer.data(), buffer.size())),
+  std::printf("TcpServiceBack buf=%.*s\n", static_cast<int>(strnlen(buffer.data(), buffer.size())),
               buffer.data());
   std::memset(buffer.data(), 0, buffer.size());
 }
@@ -40,7 +38,6 @@ void TcpServiceBack(int connection, const char* clientAddress) {
 void ReadCallback(void* /*handle*/, const char* /*text*/, int /*length*/) {}
 
 void DevStatChangeCallback(void* device, bool arrived) {
-  std::printf(arrived ? "hDevice=%p, device is pushed in\n"
-                      : "hDevice=%p, device is pushed out\n",
+  std::printf(arrived ? "hDevice=%p, device is pushed in\n" : "hDevice=%p, device is pushed out\n",
               device);
 }

@@ -18,5 +18,4 @@ using SocketReader = int (*)(int socket, int timeout, char* buffer, int* length)
 
 // One attempt of TcpServiceBack's loop: reads into `buffer` and, when the
 // read returns 0, prints at most buffer.size() bytes of it and zeroes it.
-void ServeTcpOnce(int connection, std::span<char> buffer, int* length,
-                  SocketReader read);
+void ServeTcpOnce(int connection, std::span<char> buffer, int* length, SocketReader read);

@@ -24,7 +24,8 @@ TEST(Callbacks, DeviceStatusLines) {
   DevStatChangeCallback(&token, true);
   DevStatChangeCallback(nullptr, false);
   char expected[128];
-  std::snprintf(expected, sizeof expected, "hDevice=%p, device is pushed in\nhDevice=%p, device is pushed out\n",
+  std::snprintf(expected, sizeof expected,
+                "hDevice=%p, device is pushed in\nhDevice=%p, device is pushed out\n",
                 static_cast<void*>(&token), static_cast<void*>(nullptr));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
 }
@@ -42,7 +43,8 @@ TEST(Callbacks, TcpServiceRead) {
   // A full buffer without NUL prints its 4096 bytes and nothing beyond.
   testing::internal::CaptureStdout();
   ServeTcpOnce(3, buffer, &length, FullRead);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "TcpServiceBack buf=" + std::string(4096, 'A') + "\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "TcpServiceBack buf=" + std::string(4096, 'A') + "\n");
   EXPECT_EQ(buffer[0], '\0');
   EXPECT_EQ(buffer[4095], '\0');
 }

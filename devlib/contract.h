@@ -40,20 +40,16 @@ using DevStatusCallback = void (*)(void* device, bool arrived);
 int tq_CreateTcpService(int port, TcpServiceCallback callback);
 int tq_ExitTcpService();
 bool tq_GetPicData(void* device, unsigned char* buffer, int size);
-bool tq_GetPicDataByConfig(void* handle, img_param param, unsigned char* buffer,
-                           unsigned* length, img_resolution* resolution);
-int tq_GetDeviceImageColorType(void* handle, img_resolution* resolution,
-                               unsigned* colorType);
+bool tq_GetPicDataByConfig(void* handle, img_param param, unsigned char* buffer, unsigned* length,
+                           img_resolution* resolution);
+int tq_GetDeviceImageColorType(void* handle, img_resolution* resolution, unsigned* colorType);
 bool tq_ConvertImageColorSpace(void* handle, unsigned char* source, long length,
-                               img_resolution resolution,
-                               unsigned char* destination);
+                               img_resolution resolution, unsigned char* destination);
 int tq_GetPicSize(void* device, unsigned* width, unsigned* height);
 int tq_Read(void* device, char* buffer, unsigned capacity, unsigned timeout);
-bool tq_GetCommandResponse(void* handle, const char* command, unsigned length,
-                           char* response, int* responseLength,
-                           unsigned timeout, bool asHex, bool waitAll);
-bool tq_Write(void* device, const unsigned char* bytes, unsigned count,
-              bool asHex);
+bool tq_GetCommandResponse(void* handle, const char* command, unsigned length, char* response,
+                           int* responseLength, unsigned timeout, bool asHex, bool waitAll);
+bool tq_Write(void* device, const unsigned char* bytes, unsigned count, bool asHex);
 bool tq_WriteAsHex(void* handle, const char* text, bool flag);
 int tq_SendCommand(void* handle, const char* text, unsigned timeout);
 int tq_SendCommandAsHex(void* handle, const char* text, unsigned timeout);
@@ -63,16 +59,13 @@ bool tq_ReadDevCfgToXml(void* device, const char* path);
 const char* tq_GetLastError();
 bool tq_WriteCfgToDev(void* device, const char* path, int timeout);
 bool tq_WriteCfgToSlaveDev(void* device, const char* prefix, const char* suffix,
-                           const char* lengthType, const char* path,
-                           int timeout);
+                           const char* lengthType, const char* path, int timeout);
 void tq_SetCbDevStatusChanged(void* handle, DevStatusCallback callback);
-int tq_UpdateKernelDevice(void* device, const char* path, unsigned flags,
-                          unsigned* status);
+int tq_UpdateKernelDevice(void* device, const char* path, unsigned flags, unsigned* status);
 bool tq_GetDeviceInfo(void* list, unsigned index, st_device_info* info);
-bool tq_GetRoiPicData(void* handle, sop_img_param param, unsigned char* buffer,
-                      unsigned* length);
-bool tq_GetRoiPicDataByNet(int socket, sop_img_param param,
-                           unsigned char* buffer, unsigned* length);
+bool tq_GetRoiPicData(void* handle, sop_img_param param, unsigned char* buffer, unsigned* length);
+bool tq_GetRoiPicDataByNet(int socket, sop_img_param param, unsigned char* buffer,
+                           unsigned* length);
 void tq_GetBaseInfo(void* handle, unsigned kind, char* buffer, int* length);
 int tq_CloseDevice(void** device);
 int tq_FindDeviceIndexByPIDVID(void* list, const char* vid, const char* pid);
@@ -81,16 +74,15 @@ void tq_ReleaseDevices(void** list);
 void* tq_EnumDevices(unsigned* count, int flags);
 void tq_BeginEnumNetDevice();
 void tq_StopEnumNetDevice();
-int tq_SetNetDeviceConfig(NET_SETTING_TYPE type, const char* address, int port,
-                          int mode, const char* extra);
-bool tq_SavePicDataToFile(const char* fileName, unsigned char* buffer, int width,
-                          int height, int bitsPerPixel);
+int tq_SetNetDeviceConfig(NET_SETTING_TYPE type, const char* address, int port, int mode,
+                          const char* extra);
+bool tq_SavePicDataToFile(const char* fileName, unsigned char* buffer, int width, int height,
+                          int bitsPerPixel);
 int tq_connectToService(const char* host, int port, int* socket);
 int tq_sendDataToSocket(int socket, const char* data, int length);
 int tq_readFromSocket(int socket, int timeout, char* buffer, int* length);
-int tq_getNetImgData(int socket, int x, int y, int width, int height,
-                     char* buffer, int* length, IMG_TYPE* type,
-                     int* imageWidth, int* imageHeight);
+int tq_getNetImgData(int socket, int x, int y, int width, int height, char* buffer, int* length,
+                     IMG_TYPE* type, int* imageWidth, int* imageHeight);
 int tq_CloseClientSocket(int* socket);
 
 }  // extern "C"

@@ -67,7 +67,8 @@ long ElapsedMilliseconds(const timespec& start) {
 
 void TakeHeldSignals(int signalFd) {
   signalfd_siginfo info{};
-  while (read(signalFd, &info, sizeof info) == sizeof info) Record(static_cast<int>(info.ssi_signo));
+  while (read(signalFd, &info, sizeof info) == sizeof info)
+    Record(static_cast<int>(info.ssi_signo));
 }
 
 // The helper thread of a held write: takes the interrupts, says once that

@@ -7,6 +7,8 @@
 
 #include "devlib/contract.h"
 
+// A table: one wrapper a line or two, its failure value aligned beside it.
+// clang-format off
 int CreateTcpService(int port, TcpServiceCallback callback);                  // 0
 int ExitTcpService();                                                         // 0
 bool GetPicData(void* device, unsigned char* buffer, int size);               // false
@@ -63,3 +65,4 @@ int GetNetImgData(int socket, int x, int y, int width, int height, char* buffer,
                   int* length, IMG_TYPE* type, int* imageWidth,
                   int* imageHeight);                                          // -1
 int CloseClientSocket(int* socket);                                           // -1
+// clang-format on

@@ -21,47 +21,83 @@ const std::string kReleased = "tq_CloseDevice(&dev0) -> 1\ntq_ReleaseDevices(&li
 TEST_F(ExchangeTest, CommandsAndTheirAnswers) {
   const std::string kAnswer = std::string(kRequest) + "Response:06 0D \n";
   const std::string pieces = "[device]\nanswer RRDDUR2000 = 06 | 0D 0A | 33\n";
-  const std::string recorded = "[device]\n" + std::string(kRequest) +
-                               "Response:AA BB \nRequest:7E 01 30 30 30 30 40 51 3B 03 \nResponse: time out\n";
+  const std::string recorded =
+      "[device]\n" + std::string(kRequest) +
+      "Response:AA BB \nRequest:7E 01 30 30 30 30 40 51 3B 03 \nResponse: time out\n";
   RunCases({
       {"plain command", {"--execute", "RRDDUR2000"}, {}, kAnswer, {kWrite}, kReleased},
       {"one trailing ';' dropped", {"--execute", "RRDDUR2000;"}, {}, kAnswer, {kWrite}, kReleased},
       {"'@' as its own marker", {"--execute", "@RRDDUR2000"}, {}, kAnswer, {kWrite}, kReleased},
       // The first read takes the setting, the others the follow-up time-out.
-      {"answer in pieces", {"--execute", "RRDDUR2000"}, {.scenario = pieces},
+      {"answer in pieces",
+       {"--execute", "RRDDUR2000"},
+       {.scenario = pieces},
        std::string(kRequest) + "Response:06 0D 0A 33 \n",
-       {"tq_Read(dev0, 10485760, 2000) -> 1", "tq_Read(dev0, 10485759, 200) -> 2", "tq_Read(dev0, 10485757, 200) -> 1",
-        "tq_Read(dev0, 10485756, 200) -> 0"},
+       {"tq_Read(dev0, 10485760, 2000) -> 1", "tq_Read(dev0, 10485759, 200) -> 2",
+        "tq_Read(dev0, 10485757, 200) -> 1", "tq_Read(dev0, 10485756, 200) -> 0"},
        kReleased},
       {"slave frame with all options",
-       {"--execute", "--custom", "--prefix", "7b3e", "--len", "2l", "--surfix", "007d", "RRDDUR2000"},
+       {"--execute", "--custom", "--prefix", "7b3e", "--len", "2l", "--surfix", "007d",
+        "RRDDUR2000"},
        {.scenario = "[device]\nslave = 7b3e 2l 007d\nanswer RRDDUR2000 = 7B 3E 06 0D 00 7D\n"},
        "prefix=7b3e, surfix=007d, lenType=2l\n"
        "Request:7B 3E 00 13 7E 01 30 30 30 30 40 52 52 44 44 55 52 32 30 30 30 3B 03 00 7D \n"
        "Response:7B 3E 06 0D 00 7D \n",
        // No note of the device after the result: it took the frame.
-       {"tq_Write(dev0, [7B 3E 00 13 " + kFrameHex + " 00 7D], 25, false) -> true"}, kReleased},
-      {"silent device", {"--execute", "RRDDUR2000"}, {.scenario = "[device]\nsilent = yes\n"},
-       std::string(kRequest) + "Response: time out\n", {}, kReleased},
-      {"failed write", {"--execute", "RRDDUR2000"}, {.scenario = "[device]\nwrite = fail\n"},
-       std::string(kRequest) + "Response: time out\n", {}, kReleased},
-      {"read fails at once", {"--execute", "RRDDUR2000"}, {.scenario = "[device]\nread = error\n"},
-       std::string(kRequest) + "Response: time out\n", {}, kReleased},
-      {"unknown command", {"--execute", "RRDDUR2000"}, {.scenario = "[device]\nunknown = 15 21\n"},
-       std::string(kRequest) + "Response:15 21 \n", {}, kReleased},
-      {"recorded session", {"--execute", "RRDDUR2000"}, {.scenario = recorded},
-       std::string(kRequest) + "Response:AA BB \n", {}, kReleased},
-      {"recorded session, no answer", {"--execute", "Q"}, {.scenario = recorded},
-       "Request:7E 01 30 30 30 30 40 51 3B 03 \nResponse: time out\n", {}, kReleased},
-      {"settings file read after the write", {"--execute", "--custom", "--len", "1", "#X"},
+       {"tq_Write(dev0, [7B 3E 00 13 " + kFrameHex + " 00 7D], 25, false) -> true"},
+       kReleased},
+      {"silent device",
+       {"--execute", "RRDDUR2000"},
+       {.scenario = "[device]\nsilent = yes\n"},
+       std::string(kRequest) + "Response: time out\n",
+       {},
+       kReleased},
+      {"failed write",
+       {"--execute", "RRDDUR2000"},
+       {.scenario = "[device]\nwrite = fail\n"},
+       std::string(kRequest) + "Response: time out\n",
+       {},
+       kReleased},
+      {"read fails at once",
+       {"--execute", "RRDDUR2000"},
+       {.scenario = "[device]\nread = error\n"},
+       std::string(kRequest) + "Response: time out\n",
+       {},
+       kReleased},
+      {"unknown command",
+       {"--execute", "RRDDUR2000"},
+       {.scenario = "[device]\nunknown = 15 21\n"},
+       std::string(kRequest) + "Response:15 21 \n",
+       {},
+       kReleased},
+      {"recorded session",
+       {"--execute", "RRDDUR2000"},
+       {.scenario = recorded},
+       std::string(kRequest) + "Response:AA BB \n",
+       {},
+       kReleased},
+      {"recorded session, no answer",
+       {"--execute", "Q"},
+       {.scenario = recorded},
+       "Request:7E 01 30 30 30 30 40 51 3B 03 \nResponse: time out\n",
+       {},
+       kReleased},
+      {"settings file read after the write",
+       {"--execute", "--custom", "--len", "1", "#X"},
        {.scenario = "[device]\nslave = - 1 -\nanswer #X = 01\n"},
        "prefix=, surfix=, lenType=1\nRequest:0A 7E 01 30 30 30 30 23 58 3B 03 \nResponse:01 \n",
-       {"tq_Write(dev0, [0A 7E 01 30 30 30 30 23 58 3B 03], 11, false) -> true", "tq_Read(dev0, 10485760, 500) -> 1",
-        "tq_Read(dev0, 10485759, 100) -> 0"},
-       kReleased, {}, [this] { WriteFile("setting.ini", "; first read\nreadtimeout=500\r\n"); }},
-      {"missing settings file", {"--execute", "RRDDUR2000"},
-       {.err = "Error opening file: No such file or directory\n"}, kAnswer,
-       {kWrite, "tq_Read(dev0, 10485760, 2000) -> 2"}, kReleased, {},
+       {"tq_Write(dev0, [0A 7E 01 30 30 30 30 23 58 3B 03], 11, false) -> true",
+        "tq_Read(dev0, 10485760, 500) -> 1", "tq_Read(dev0, 10485759, 100) -> 0"},
+       kReleased,
+       {},
+       [this] { WriteFile("setting.ini", "; first read\nreadtimeout=500\r\n"); }},
+      {"missing settings file",
+       {"--execute", "RRDDUR2000"},
+       {.err = "Error opening file: No such file or directory\n"},
+       kAnswer,
+       {kWrite, "tq_Read(dev0, 10485760, 2000) -> 2"},
+       kReleased,
+       {},
        [this] { std::remove((dir_ + "/setting.ini").c_str()); }},
   });
 }
@@ -71,10 +107,14 @@ TEST_F(ExchangeTest, NothingIsSentForRefusedInput) {
       {{"--execute"}, "No execute command\n"},
       {{"--execute", "IMGGET"}, "Get picture use [--Gpic]\n"},
       {{"--execute", "--custom", "--prefix", "11", "IMGGET"}, "Get picture use [--Gpic]\n"},
-      {{"--execute", "--custom", "RRDDUR2000"}, "There must be one of the [--prefix],[--len],[--suffix] options\n"},
-      {{"--execute", "--custom", "--prefix", "RRDDUR2000"}, "Check [--prefix],[--len],[--suffix] options\n"},
-      {{"--execute", "--custom", "--prefix", std::string(128, 'a'), "X"}, "The value of [--prefix] is too long\n"},
-      {{"--execute", "--custom", "--surfix", std::string(128, 'a'), "X"}, "The value of [--suffix] is too long\n"},
+      {{"--execute", "--custom", "RRDDUR2000"},
+       "There must be one of the [--prefix],[--len],[--suffix] options\n"},
+      {{"--execute", "--custom", "--prefix", "RRDDUR2000"},
+       "Check [--prefix],[--len],[--suffix] options\n"},
+      {{"--execute", "--custom", "--prefix", std::string(128, 'a'), "X"},
+       "The value of [--prefix] is too long\n"},
+      {{"--execute", "--custom", "--surfix", std::string(128, 'a'), "X"},
+       "The value of [--suffix] is too long\n"},
       {{"--execute", "--custom", "--len", "2bb", "X"}, "The value of [--len] is too long\n"},
   };
   std::vector<Case> cases;
@@ -85,16 +125,19 @@ TEST_F(ExchangeTest, NothingIsSentForRefusedInput) {
 }
 
 TEST_F(ExchangeTest, AnswerClaimingMoreThanOfferedEndsTheRead) {
-  const RunResult r = Run({"--execute", "RRDDUR2000"}, {.scenario = "[device]\nread = overclaim\n"});
+  const RunResult r =
+      Run({"--execute", "RRDDUR2000"}, {.scenario = "[device]\nread = overclaim\n"});
   // The read claims 1000 bytes more than offered: it counts as the space
   // offered, so the buffer is full and no further read is made.
-  EXPECT_EQ(Calls(r.journal, "tq_Read"), std::vector<std::string>{"tq_Read(dev0, 10485760, 2000) -> 10486760"});
+  EXPECT_EQ(Calls(r.journal, "tq_Read"),
+            std::vector<std::string>{"tq_Read(dev0, 10485760, 2000) -> 10486760"});
   EXPECT_EQ(r.out.size(), std::string(kRequest).size() + 9 + 10485760u * 3 + 1);
   EXPECT_EQ(r.out.substr(std::string(kRequest).size(), 18), "Response:15 00 00 ");
 }
 
 TEST_F(ExchangeTest, FullBufferEndsTheReadLoop) {
-  const RunResult r = Run({"--execute", "BIG"}, {.scenario = "[device]\nanswer BIG = fill 10485770 in 4194304\n"});
+  const RunResult r =
+      Run({"--execute", "BIG"}, {.scenario = "[device]\nanswer BIG = fill 10485770 in 4194304\n"});
   const auto reads = Calls(r.journal, "tq_Read");
   EXPECT_EQ(reads.size(), 3u);
   EXPECT_EQ(reads.back(), "tq_Read(dev0, 2097152, 200) -> 2097152");

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <csignal>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -120,7 +119,8 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
       kill(child, SIGKILL);
     }
     if (sent < options.interrupt.times && options.interrupt.signal != 0 &&
-        (ReadFile(".journal") + ReadFile(".stdout")).find(options.interrupt.after) != std::string::npos) {
+        (ReadFile(".journal") + ReadFile(".stdout")).find(options.interrupt.after) !=
+            std::string::npos) {
       kill(child, options.interrupt.signal);
       ++sent;
     }
@@ -128,8 +128,9 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
       pollfd ready{outputPipe[0], POLLIN, 0};
       char chunk[256];
       if (poll(&ready, 1, 0) > 0) {
-        const ssize_t n = read(outputPipe[0], chunk,
-                               std::min<std::size_t>(sizeof chunk, options.readerTakes - taken.size()));
+        const ssize_t n =
+            read(outputPipe[0], chunk,
+                 std::min<std::size_t>(sizeof chunk, options.readerTakes - taken.size()));
         if (n > 0) taken.append(chunk, static_cast<std::size_t>(n));
       }
     } else if (outputPipe[0] >= 0) {
@@ -148,7 +149,8 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
   result.err = ReadFile(".stderr");
   if (pty >= 0) {
     char chunk[256];
-    for (ssize_t n; (n = read(pty, chunk, sizeof chunk)) > 0;) result.err.append(chunk, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(pty, chunk, sizeof chunk)) > 0;)
+      result.err.append(chunk, static_cast<std::size_t>(n));
     close(pty);
   }
   result.journal = ReadFile(".journal");
@@ -172,8 +174,10 @@ void ToolTest::RunCases(const std::vector<Case>& cases) {
     }
     EXPECT_TRUE(expected == c.calls.end()) << "not in the journal, in order: " << *expected << "\n"
                                            << r.journal;
-    EXPECT_TRUE(r.journal.ends_with(c.tail)) << "journal does not end with:\n" << c.tail << "\nbut:\n"
-                                             << r.journal.substr(r.journal.size() > 600 ? r.journal.size() - 600 : 0);
+    EXPECT_TRUE(r.journal.ends_with(c.tail))
+        << "journal does not end with:\n"
+        << c.tail << "\nbut:\n"
+        << r.journal.substr(r.journal.size() > 600 ? r.journal.size() - 600 : 0);
     for (const std::string& call : c.absent) EXPECT_TRUE(Calls(r.journal, call).empty()) << call;
   }
 }
@@ -214,7 +218,8 @@ const char kUsage[] =
     "    TolvarineCli -i                               show Device info.\r\n"
     "    TolvarineCli --Gpic                           Getting images.\r\n"
     "    TolvarineCli --export xxx.xml                 Save the device configuration.\r\n"
-    "    TolvarineCli {option} -vp vid:pid             Operation on device with specific VID & PID, "
+    "    TolvarineCli {option} -vp vid:pid             Operation on device with specific VID & "
+    "PID, "
     "Commands {'--custom', '--Gpic'} Not Supported.\r\n";
 
 const char kRequest[] = "Request:7E 01 30 30 30 30 40 52 52 44 44 55 52 32 30 30 30 3B 03 \n";
@@ -224,7 +229,8 @@ std::string Devices(int count) {
   for (int i = 1; i <= count; ++i) {
     const std::string n = std::to_string(i);
     scenario += "[device]\ninfo = Product Name: Unit" + n + "\\r\\nSerial Number: SN" + n +
-                "\\r\\nFirmware Version: 1." + n + "\\r\\n\nvid = 000" + n + "\npid = 100" + n + "\n";
+                "\\r\\nFirmware Version: 1." + n + "\\r\\n\nvid = 000" + n + "\npid = 100" + n +
+                "\n";
   }
   return scenario;
 }

@@ -13,27 +13,64 @@ namespace {
 using RunFlowTest = ToolTest;
 
 const char kNoSuchCommand[] = "There is no such command, use [--help] to see the command\n";
-const char kNoLibrary[] = "./Tolvarine.so: cannot open shared object file: No such file or directory\n";
+const char kNoLibrary[] =
+    "./Tolvarine.so: cannot open shared object file: No such file or directory\n";
 const std::string kSeparator = "/*************************************/\r\n";
 
 TEST_F(RunFlowTest, CommandWordsAndTheLibrary) {
-  const std::string noDevice = "tq_EnumDevices(&count, 7) -> list, count=0\ntq_ReleaseDevices(&list)\n";
+  const std::string noDevice =
+      "tq_EnumDevices(&count, 7) -> list, count=0\ntq_ReleaseDevices(&list)\n";
   RunCases({
       {"no argument", {}, {}, "", {}, "", {"tq_"}},
-      {"--help touches no device", {"--help"}, {.scenario = "# no device at all\n"}, kUsage, {}, "", {"tq_"}},
+      {"--help touches no device",
+       {"--help"},
+       {.scenario = "# no device at all\n"},
+       kUsage,
+       {},
+       "",
+       {"tq_"}},
       {"no library, --help", {"--help"}, {.library = Library::kNone, .err = kNoLibrary}, ""},
       {"no library, -i", {"-i"}, {.library = Library::kNone, .err = kNoLibrary}, ""},
-      {"no library, --execute", {"--execute", "RRDDUR2000"}, {.library = Library::kNone, .err = kNoLibrary}, ""},
+      {"no library, --execute",
+       {"--execute", "RRDDUR2000"},
+       {.library = Library::kNone, .err = kNoLibrary},
+       ""},
       {"misspelt word", {"--gpic"}, {}, kNoSuchCommand, {}, "", {"tq_"}},
-      {"-vp first", {"-vp", "1a2b:3c4d", "--export", "out.xml"}, {}, kNoSuchCommand, {}, "", {"tq_"}},
+      {"-vp first",
+       {"-vp", "1a2b:3c4d", "--export", "out.xml"},
+       {},
+       kNoSuchCommand,
+       {},
+       "",
+       {"tq_"}},
       {"upper case", {"--HELP"}, {}, kNoSuchCommand, {}, "", {"tq_"}},
       {"empty word", {""}, {}, kNoSuchCommand, {}, "", {"tq_"}},
       {"trailing blank", {"-i "}, {}, kNoSuchCommand, {}, "", {"tq_"}},
       // "No device found" comes after the list is released and the library unloaded.
-      {"no device, -i", {"-i", "x"}, {.scenario = "# no device\n"}, "No device found\n", {}, noDevice},
-      {"no device, --Gpic", {"--Gpic", "x"}, {.scenario = "# no device\n"}, "No device found\n", {}, noDevice},
-      {"no device, --execute", {"--execute", "x"}, {.scenario = "# no device\n"}, "No device found\n", {}, noDevice},
-      {"no device, --export", {"--export", "x"}, {.scenario = "# no device\n"}, "No device found\n", {}, noDevice},
+      {"no device, -i",
+       {"-i", "x"},
+       {.scenario = "# no device\n"},
+       "No device found\n",
+       {},
+       noDevice},
+      {"no device, --Gpic",
+       {"--Gpic", "x"},
+       {.scenario = "# no device\n"},
+       "No device found\n",
+       {},
+       noDevice},
+      {"no device, --execute",
+       {"--execute", "x"},
+       {.scenario = "# no device\n"},
+       "No device found\n",
+       {},
+       noDevice},
+      {"no device, --export",
+       {"--export", "x"},
+       {.scenario = "# no device\n"},
+       "No device found\n",
+       {},
+       noDevice},
   });
 }
 
@@ -51,11 +88,17 @@ TEST_F(RunFlowTest, ListingReadsBothInfoLayouts) {
       "[device]\n"
       "info = Product Name: A\\nProduct Name: B\\nSerial Number=5;\n"
       "kind = 2\n";
-  RunCases({{"four layouts", {"-i"}, {.scenario = scenario},
-             "Device: 1\r\nProduct name: X1\r\nSerial number: 123\r\nFirmware version: 2.0\r\n" + kSeparator +
-                 "Device: 2\r\nProduct name: X1\r\nSerial number: 123\r\nFirmware version: \r\n" + kSeparator +
-                 "Device: 3\r\nProduct name: Cam\r\nSerial number: \r\nFirmware version: \r\n" + kSeparator +
-                 "Device: 4\r\nProduct name: A\r\nSerial number: \r\nFirmware version: \r\n" + kSeparator,
+  RunCases({{"four layouts",
+             {"-i"},
+             {.scenario = scenario},
+             "Device: 1\r\nProduct name: X1\r\nSerial number: 123\r\nFirmware version: 2.0\r\n" +
+                 kSeparator +
+                 "Device: 2\r\nProduct name: X1\r\nSerial number: 123\r\nFirmware version: \r\n" +
+                 kSeparator +
+                 "Device: 3\r\nProduct name: Cam\r\nSerial number: \r\nFirmware version: \r\n" +
+                 kSeparator +
+                 "Device: 4\r\nProduct name: A\r\nSerial number: \r\nFirmware version: \r\n" +
+                 kSeparator,
              {"tq_GetDeviceInfo(list, 0, &info) -> true"},
              "tq_GetDeviceInfo(list, 3, &info) -> true\ntq_ReleaseDevices(&list)\n",
              {"tq_OpenDevice"}}});
@@ -63,14 +106,21 @@ TEST_F(RunFlowTest, ListingReadsBothInfoLayouts) {
 
 TEST_F(RunFlowTest, DeviceChoiceOpensClosesAndReleasesInOrder) {
   RunCases({
-      {"one device is opened without asking", {"--export", "out.xml"}, {}, "Export xml file succeeful\n", {},
+      {"one device is opened without asking",
+       {"--export", "out.xml"},
+       {},
+       "Export xml file succeeful\n",
+       {},
        "tq_EnumDevices(&count, 7) -> list, count=1\n"
        "tq_OpenDevice(list, 0, 0) -> dev0\n"
        "tq_ReadDevCfgToXml(dev0, \"out.xml\") -> true\n"
        "tq_CloseDevice(&dev0) -> 1\n"
        "tq_ReleaseDevices(&list)\n"},
-      {"a failed open still closes and releases", {"--export", "out.xml"}, {.scenario = "[device]\nopen = fail\n"},
-       "Failed to open the device\n", {},
+      {"a failed open still closes and releases",
+       {"--export", "out.xml"},
+       {.scenario = "[device]\nopen = fail\n"},
+       "Failed to open the device\n",
+       {},
        "tq_EnumDevices(&count, 7) -> list, count=1\n"
        "tq_OpenDevice(list, 0, 0) -> null\n"
        "tq_CloseDevice(&null) -> 0\n"
@@ -82,32 +132,63 @@ TEST_F(RunFlowTest, VidPidSelectorChoosesOrRefuses) {
   const RunOptions three = {.input = "1\n", .scenario = Devices(3)};
   const std::string released = "tq_ReleaseDevices(&list)\n";
   RunCases({
-      {"VID first, then PID", {"--export", "o.xml", "-vp", "0002:1002"}, three,
+      {"VID first, then PID",
+       {"--export", "o.xml", "-vp", "0002:1002"},
+       three,
        "pid:1002,vid:0002.\r\nExport xml file succeeful\n",
-       {"tq_FindDeviceIndexByPIDVID(list, \"0002\", \"1002\") -> 1", "tq_OpenDevice(list, 1, 0) -> dev1"}, released},
-      {"characters after the PID", {"--export", "o.xml", "-vp", "0003-1003-extra"}, three,
-       "pid:1003,vid:0003.\r\nExport xml file succeeful\n", {"tq_OpenDevice(list, 2, 0) -> dev2"}, released},
-      {"no such device", {"--export", "o.xml", "-vp", "1a2b:3c4d"}, three,
-       "pid:3c4d,vid:1a2b.\r\nno device [1a2b:3c4d]\n", {"tq_FindDeviceIndexByPIDVID(list, \"1a2b\", \"3c4d\") -> -1"},
-       released, {"tq_OpenDevice"}},
-      {"short selector", {"--export", "o.xml", "-vp", "0002:100"}, three, "no device [0002:100]\n", {}, released,
+       {"tq_FindDeviceIndexByPIDVID(list, \"0002\", \"1002\") -> 1",
+        "tq_OpenDevice(list, 1, 0) -> dev1"},
+       released},
+      {"characters after the PID",
+       {"--export", "o.xml", "-vp", "0003-1003-extra"},
+       three,
+       "pid:1003,vid:0003.\r\nExport xml file succeeful\n",
+       {"tq_OpenDevice(list, 2, 0) -> dev2"},
+       released},
+      {"no such device",
+       {"--export", "o.xml", "-vp", "1a2b:3c4d"},
+       three,
+       "pid:3c4d,vid:1a2b.\r\nno device [1a2b:3c4d]\n",
+       {"tq_FindDeviceIndexByPIDVID(list, \"1a2b\", \"3c4d\") -> -1"},
+       released,
+       {"tq_OpenDevice"}},
+      {"short selector",
+       {"--export", "o.xml", "-vp", "0002:100"},
+       three,
+       "no device [0002:100]\n",
+       {},
+       released,
        {"tq_OpenDevice", "tq_FindDeviceIndexByPIDVID"}},
-      {"no selector", {"--export", "o.xml", "-vp"}, three, "no device []\n", {}, released,
+      {"no selector",
+       {"--export", "o.xml", "-vp"},
+       three,
+       "no device []\n",
+       {},
+       released,
        {"tq_OpenDevice", "tq_FindDeviceIndexByPIDVID"}},
-      {"empty selector", {"--export", "o.xml", "-vp", ""}, three, "no device []\n", {}, released,
+      {"empty selector",
+       {"--export", "o.xml", "-vp", ""},
+       three,
+       "no device []\n",
+       {},
+       released,
        {"tq_OpenDevice", "tq_FindDeviceIndexByPIDVID"}},
       // A missing lookup never falls back to the first device.
-      {"lookup missing from the library", {"--export", "o.xml", "-vp", "0002:1002"},
+      {"lookup missing from the library",
+       {"--export", "o.xml", "-vp", "0002:1002"},
        {.scenario = Devices(2), .library = Library::kLean, .mergeStreams = true},
-       "pid:1002,vid:0002.\r\n./Tolvarine.so: undefined symbol: tq_FindDeviceIndexByPIDVID\nno device [0002:1002]\n",
-       {}, released, {"tq_OpenDevice"}},
+       "pid:1002,vid:0002.\r\n./Tolvarine.so: undefined symbol: tq_FindDeviceIndexByPIDVID\nno "
+       "device [0002:1002]\n",
+       {},
+       released,
+       {"tq_OpenDevice"}},
   });
 }
 
 TEST_F(RunFlowTest, InteractiveChoiceReadsAnIntegerAsPercentI) {
   const std::vector<std::pair<std::string, int>> answers = {
-      {"2\n", 1},  {"0x2\n", 1},   {"  +3\n", 2},         {"03", 2},   {"0X1x", 0},
-      {"0\n", -1}, {"4\n", -1},    {"-1\n", -1},          {"abc\n", -1}, {"", -1},
+      {"2\n", 1},    {"0x2\n", 1},         {"  +3\n", 2},         {"03", 2},     {"0X1x", 0},
+      {"0\n", -1},   {"4\n", -1},          {"-1\n", -1},          {"abc\n", -1}, {"", -1},
       {"010\n", -1}, {"4294967298\n", -1}, {"-4294967295\n", -1}, {"0x\n", -1},
   };
   const std::string menu =
@@ -117,12 +198,21 @@ TEST_F(RunFlowTest, InteractiveChoiceReadsAnIntegerAsPercentI) {
   for (const auto& [input, index] : answers) {
     const RunOptions options = {.input = input, .scenario = Devices(3)};
     if (index < 0) {
-      cases.push_back({"answer " + input, {"--export", "o.xml"}, options, menu + "No Device Selected\r\n", {},
-                       "tq_ReleaseDevices(&list)\n", {"tq_OpenDevice"}});
+      cases.push_back({"answer " + input,
+                       {"--export", "o.xml"},
+                       options,
+                       menu + "No Device Selected\r\n",
+                       {},
+                       "tq_ReleaseDevices(&list)\n",
+                       {"tq_OpenDevice"}});
     } else {
       const std::string n = std::to_string(index);
-      cases.push_back({"answer " + input, {"--export", "o.xml"}, options, menu + "Export xml file succeeful\n",
-                       {"tq_OpenDevice(list, " + n + ", 0) -> dev" + n}, "tq_ReleaseDevices(&list)\n"});
+      cases.push_back({"answer " + input,
+                       {"--export", "o.xml"},
+                       options,
+                       menu + "Export xml file succeeful\n",
+                       {"tq_OpenDevice(list, " + n + ", 0) -> dev" + n},
+                       "tq_ReleaseDevices(&list)\n"});
     }
   }
   RunCases(cases);
@@ -130,8 +220,11 @@ TEST_F(RunFlowTest, InteractiveChoiceReadsAnIntegerAsPercentI) {
 
 TEST_F(RunFlowTest, OutputKeepsItsOrderWhenStreamsShareAFile) {
   // The settings file is missing: its error comes between the two traces.
-  RunCases({{"missing settings file", {"--execute", "RRDDUR2000"}, {.mergeStreams = true},
-             std::string(kRequest) + "Error opening file: No such file or directory\nResponse:06 0D \n"}});
+  RunCases({{"missing settings file",
+             {"--execute", "RRDDUR2000"},
+             {.mergeStreams = true},
+             std::string(kRequest) +
+                 "Error opening file: No such file or directory\nResponse:06 0D \n"}});
 }
 
 // Reads from fd until `text` has arrived or five seconds pass.
@@ -169,7 +262,8 @@ TEST_F(RunFlowTest, PromptIsShownBeforeTheAnswerIsRead) {
   close(toTool[0]);
   close(fromTool[1]);
   const std::string prompt = ReadUntil(fromTool[0], "Select=");
-  EXPECT_NE(prompt.find("Select="), std::string::npos) << "the prompt did not arrive before the answer";
+  EXPECT_NE(prompt.find("Select="), std::string::npos)
+      << "the prompt did not arrive before the answer";
   ASSERT_EQ(write(toTool[1], "2\n", 2), 2);
   close(toTool[1]);
   const std::string rest = ReadUntil(fromTool[0], "\n");

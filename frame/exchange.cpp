@@ -61,16 +61,16 @@ long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout) 
     total += std::min(static_cast<std::size_t>(count), kBufferSize - total);
     if (total >= kBufferSize || Interruption() != 0) break;
     PauseBetweenReads();
-    count = Read(device, buffer + total, static_cast<unsigned>(kBufferSize - total),
-                 followUpTimeout);
+    count =
+        Read(device, buffer + total, static_cast<unsigned>(kBufferSize - total), followUpTimeout);
     if (count < 1) break;
   }
   RestoreTimerSlack(previousSlack);
   return static_cast<long>(total);
 }
 
-void Exchange(void* device, std::span<const std::uint8_t> request,
-              std::uint8_t* response, unsigned followUpTimeout) {
+void Exchange(void* device, std::span<const std::uint8_t> request, std::uint8_t* response,
+              unsigned followUpTimeout) {
   printData(0, request);
   Write(device, request.data(), static_cast<unsigned>(request.size()), false);
   if (Interruption() != 0) return;
@@ -106,8 +106,7 @@ std::size_t EncodeHexTrace(std::span<const std::uint8_t> bytes, char* text) {
   return static_cast<std::size_t>(at - text);
 }
 
-void printData(int direction, std::span<const std::uint8_t> bytes,
-               std::FILE* out) {
+void printData(int direction, std::span<const std::uint8_t> bytes, std::FILE* out) {
   if (std::ferror(out) != 0) return;  // the reader went away, or the disk is full
   std::fputs(direction == 0 ? "Request:" : "Response:", out);
   std::array<char, kBytesPerBlock * 3 + 1> block;
@@ -138,8 +137,8 @@ void HandleExecute(void* device, int argc, char** argv) {
   if (slave) {
     options = ParseSlaveOptions(argc, argv);
     if (!options) return;
-    std::printf("prefix=%s, surfix=%s, lenType=%s\n", options->prefix,
-                options->suffix, options->lengthType);
+    std::printf("prefix=%s, surfix=%s, lenType=%s\n", options->prefix, options->suffix,
+                options->lengthType);
   }
   const Buffer request = AllocateExchangeBuffer();
   const Buffer response = AllocateExchangeBuffer();
@@ -150,8 +149,8 @@ void HandleExecute(void* device, int argc, char** argv) {
   const std::span<std::uint8_t> requestSpace(request.get(), kBufferSize);
   std::size_t length = 0;
   if (slave) {
-    packPreSurFullData(options->payload, options->prefix, options->suffix,
-                       options->lengthType, requestSpace, &length);
+    packPreSurFullData(options->payload, options->prefix, options->suffix, options->lengthType,
+                       requestSpace, &length);
   } else {
     packUnifyCommand(requestSpace, argv[2], &length);
   }

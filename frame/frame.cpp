@@ -5,8 +5,7 @@
 
 namespace {
 
-constexpr std::array<std::uint8_t, 7> kHeader = {0x7E, 0x01, 0x30, 0x30,
-                                                 0x30, 0x30, 0x40};
+constexpr std::array<std::uint8_t, 7> kHeader = {0x7E, 0x01, 0x30, 0x30, 0x30, 0x30, 0x40};
 constexpr std::array<std::uint8_t, 2> kTrailer = {0x3B, 0x03};
 constexpr std::size_t kMarkerOffset = 6;
 
@@ -41,9 +40,8 @@ std::size_t StringToHex(std::string_view text, std::span<std::uint8_t> out) {
   }
   if (out.data() != nullptr) {
     for (std::size_t i = 0; i < count; ++i) {
-      out[i] = static_cast<std::uint8_t>(
-          kHexValue[static_cast<unsigned char>(text[2 * i])] << 4 |
-          kHexValue[static_cast<unsigned char>(text[2 * i + 1])]);
+      out[i] = static_cast<std::uint8_t>(kHexValue[static_cast<unsigned char>(text[2 * i])] << 4 |
+                                         kHexValue[static_cast<unsigned char>(text[2 * i + 1])]);
     }
   }
   return count;
@@ -67,9 +65,9 @@ void packUnifyCommand(std::span<std::uint8_t> dst, std::string_view command,
   Append(at, kTrailer);
 }
 
-void packPreSurFullData(std::string_view command, std::string_view prefix,
-                        std::string_view suffix, std::string_view lengthType,
-                        std::span<std::uint8_t> dst, std::size_t* outLength) {
+void packPreSurFullData(std::string_view command, std::string_view prefix, std::string_view suffix,
+                        std::string_view lengthType, std::span<std::uint8_t> dst,
+                        std::size_t* outLength) {
   if (outLength == nullptr) return;
   *outLength = 0;
   const std::size_t prefixBytes = StringToHex(prefix, {});
@@ -77,9 +75,8 @@ void packPreSurFullData(std::string_view command, std::string_view prefix,
   const bool marker = IsMarker(command);
   // The unified portion: header (whose marker a '@'/'#' command supplies
   // itself), the command bytes, the trailer.
-  const std::size_t unified =
-      kHeader.size() - (marker ? 1 : 0) + command.size() + kTrailer.size();
-  const std::size_t field = lengthType == "1"                        ? 1
+  const std::size_t unified = kHeader.size() - (marker ? 1 : 0) + command.size() + kTrailer.size();
+  const std::size_t field = lengthType == "1"                          ? 1
                             : lengthType == "2l" || lengthType == "2b" ? 2
                                                                        : 0;
   const std::size_t total = prefixBytes + field + unified + suffixBytes;

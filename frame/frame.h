@@ -28,9 +28,9 @@ void packUnifyCommand(std::span<std::uint8_t> dst, std::string_view command,
 // the unified frame's length; any other text adds none. Stores the total
 // length (0 when it does not fit) in *outLength; does nothing when outLength
 // is null.
-void packPreSurFullData(std::string_view command, std::string_view prefix,
-                        std::string_view suffix, std::string_view lengthType,
-                        std::span<std::uint8_t> dst, std::size_t* outLength);
+void packPreSurFullData(std::string_view command, std::string_view prefix, std::string_view suffix,
+                        std::string_view lengthType, std::span<std::uint8_t> dst,
+                        std::size_t* outLength);
 
 // Decodes the hex text (either case) into text.size() / 2 bytes and returns
 // that count; returns 0 for an odd length or a character that is not a hex

@@ -29,13 +29,14 @@ void ExpectUnified(const std::string& command, const std::string& hex) {
   EXPECT_EQ(dst[length], 0xEE) << command;
 }
 
-void ExpectSlave(const std::string& command, const std::string& prefix, const std::string& lengthType,
-                 const std::string& suffix, const std::string& hex) {
+void ExpectSlave(const std::string& command, const std::string& prefix,
+                 const std::string& lengthType, const std::string& suffix, const std::string& hex) {
   std::array<std::uint8_t, 64> dst;
   dst.fill(0xEE);
   std::size_t length = 999;
   packPreSurFullData(command, prefix, suffix, lengthType, dst, &length);
-  EXPECT_EQ(Hex(std::span(dst).first(length)), hex) << command << " " << prefix << " " << lengthType;
+  EXPECT_EQ(Hex(std::span(dst).first(length)), hex)
+      << command << " " << prefix << " " << lengthType;
   EXPECT_EQ(dst[length], 0xEE) << command;
 }
 
@@ -102,9 +103,18 @@ TEST(StringToHex, DecodesEitherCaseOrFails) {
     std::string bytes;
   };
   const std::vector<Case> cases = {
-      {"7B3E", 2, "7B 3E"}, {"7b3e", 2, "7B 3E"}, {"7B3e", 2, "7B 3E"}, {"7g", 0, ""},
-      {"7B3", 0, ""},       {"", 0, ""},          {"00ff", 2, "00 FF"}, {"0{", 0, ""},
-      {"G0", 0, ""},        {"\xE1" "0", 0, ""},
+      {"7B3E", 2, "7B 3E"},
+      {"7b3e", 2, "7B 3E"},
+      {"7B3e", 2, "7B 3E"},
+      {"7g", 0, ""},
+      {"7B3", 0, ""},
+      {"", 0, ""},
+      {"00ff", 2, "00 FF"},
+      {"0{", 0, ""},
+      {"G0", 0, ""},
+      {"\xE1"
+       "0",
+       0, ""},
   };
   for (const Case& c : cases) {
     std::array<std::uint8_t, 8> out{};

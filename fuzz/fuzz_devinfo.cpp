@@ -16,11 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(record.info, data + 1, length);
   if (length > 0 && length < sizeof record.info && data[0] & 2) {
     // Repeat the text over the whole record, leaving no NUL.
-    for (std::size_t i = length; i < sizeof record.info; ++i) record.info[i] = record.info[i % length];
+    for (std::size_t i = length; i < sizeof record.info; ++i)
+      record.info[i] = record.info[i % length];
   }
   const DeviceFields fields = ExtractDeviceFields(record);
   for (const auto* field : {&fields.product, &fields.serial, &fields.firmware}) {
-    Require(std::memchr(field->data(), '\0', field->size()) != nullptr, "field is NUL-terminated within 128 bytes");
+    Require(std::memchr(field->data(), '\0', field->size()) != nullptr,
+            "field is NUL-terminated within 128 bytes");
   }
 
   // SplitDevData with the text's own first bytes as key and delimiter.

@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (body > 0 && command.back() == ';') --body;
   const bool unifiedMarker = body > 0 && (command[0] == '@' || command[0] == '#');
   if (unifiedMarker) --body;
-  Require(length == (body + 9 <= capacity ? body + 9 : 0), "unified frame is 9 bytes longer than its body");
+  Require(length == (body + 9 <= capacity ? body + 9 : 0),
+          "unified frame is 9 bytes longer than its body");
   if (length != 0) {
     Require(dst[0] == 0x7E && dst[1] == 0x01 && dst[length - 2] == 0x3B && dst[length - 1] == 0x03,
             "unified frame header and trailer");
@@ -43,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   packPreSurFullData(command, prefix, suffix, lengthType, slave, &length);
   const std::size_t prefixBytes = StringToHex(prefix, {});
   const std::size_t suffixBytes = StringToHex(suffix, {});
-  const std::size_t field = lengthType == "1" ? 1 : (lengthType == "2l" || lengthType == "2b") ? 2 : 0;
+  const std::size_t field = lengthType == "1"                            ? 1
+                            : (lengthType == "2l" || lengthType == "2b") ? 2
+                                                                         : 0;
   const std::size_t unified = command.size() + 9 - (marker ? 1 : 0);
   const std::size_t total = prefixBytes + field + unified + suffixBytes;
   Require(length == (total <= capacity ? total : 0), "slave frame length");
@@ -53,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (lengthType == "1") stated = l[0];
   if (lengthType == "2l") stated = l[0] * 256u + l[1];
   if (lengthType == "2b") stated = l[1] * 256u + l[0];
-  Require(stated == unified % (field == 1 ? 256 : 65536), "L equals the bytes from header to trailer");
+  Require(stated == unified % (field == 1 ? 256 : 65536),
+          "L equals the bytes from header to trailer");
   const std::uint8_t* frame = l + field;
   Require(frame[0] == 0x7E && frame[unified - 1] == 0x03 && frame[unified - 2] == 0x3B,
           "slave frame holds the unified frame");

@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::vector<std::uint8_t> back(size);
     Require(StringToHex(hex, back) == size, "hex of any bytes decodes");
-    Require(size == 0 || std::memcmp(back.data(), data, size) == 0, "decoding gives the bytes back");
+    Require(size == 0 || std::memcmp(back.data(), data, size) == 0,
+            "decoding gives the bytes back");
   }
   return 0;
 }

@@ -26,12 +26,15 @@ std::int32_t Reference(const std::string& file) {
     line = line.substr(0, line.find('\n'));
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     const std::size_t equals = line.find('=');
-    if (equals == std::string::npos || line.substr(0, std::min<std::size_t>(equals, 63)) != "readtimeout") continue;
+    if (equals == std::string::npos ||
+        line.substr(0, std::min<std::size_t>(equals, 63)) != "readtimeout")
+      continue;
     std::string value = line.substr(equals + 1, 127);
     if (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
     if (value.empty()) return 2000;
     const long long parsed = std::strtoll(value.c_str(), nullptr, 10);
-    return static_cast<std::int32_t>(std::max<long long>(INT32_MIN, std::min<long long>(INT32_MAX, parsed)));
+    return static_cast<std::int32_t>(
+        std::max<long long>(INT32_MIN, std::min<long long>(INT32_MAX, parsed)));
   }
   return 2000;
 }

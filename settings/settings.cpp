@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -26,8 +26,7 @@ std::int32_t ParseTimeoutValue(const char* text) {
   while (std::isspace(static_cast<unsigned char>(*text))) ++text;
   bool negative = false;
   if (*text == '+' || *text == '-') negative = *text++ == '-';
-  constexpr std::int64_t kLimit =
-      std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
   std::int64_t magnitude = 0;
   for (; *text >= '0' && *text <= '9'; ++text) {
     if (magnitude <= kLimit) magnitude = magnitude * 10 + (*text - '0');
@@ -79,8 +78,7 @@ std::int32_t getReadTimeout() {
     if (line[0] == ';' || line[0] == '#' || line[0] == '\0') continue;
     const char* equals = std::strchr(line, '=');
     if (equals == nullptr) continue;
-    const std::string_view key(
-        line, std::min(static_cast<std::size_t>(equals - line), kMaxKey));
+    const std::string_view key(line, std::min(static_cast<std::size_t>(equals - line), kMaxKey));
     if (key != "readtimeout") continue;
     std::size_t length = std::min(std::strlen(equals + 1), kMaxValue);
     std::memcpy(value, equals + 1, length);

@@ -27,7 +27,9 @@ class SettingsTest : public ::testing::Test {
     fs::current_path(previous_);
     fs::remove_all(dir_);
   }
-  static void Write(const std::string& content) { std::ofstream("setting.ini", std::ios::binary) << content; }
+  static void Write(const std::string& content) {
+    std::ofstream("setting.ini", std::ios::binary) << content;
+  }
 
   fs::path previous_, dir_;
 };
@@ -74,7 +76,8 @@ TEST_F(SettingsTest, ReadsTheFirstReadTimeoutLine) {
 TEST_F(SettingsTest, MissingFileReportsAndFallsBack) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(getReadTimeout(), 2000);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error opening file: No such file or directory\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Error opening file: No such file or directory\n");
 }
 
 TEST_F(SettingsTest, FileIsReadAfreshAtEachCall) {

@@ -12,8 +12,7 @@ namespace sim {
 namespace {
 
 bool StartsWith(std::span<const std::uint8_t> bytes, const Bytes& head) {
-  return bytes.size() >= head.size() &&
-         std::equal(head.begin(), head.end(), bytes.begin());
+  return bytes.size() >= head.size() && std::equal(head.begin(), head.end(), bytes.begin());
 }
 
 bool EndsWith(std::span<const std::uint8_t> bytes, const Bytes& tail) {
@@ -23,8 +22,7 @@ bool EndsWith(std::span<const std::uint8_t> bytes, const Bytes& tail) {
 
 // Takes off the slave wrapping the device expects; returns the unified frame
 // inside, or an empty span with a reason.
-std::span<const std::uint8_t> Unwrap(const Device& device,
-                                     std::span<const std::uint8_t> bytes,
+std::span<const std::uint8_t> Unwrap(const Device& device, std::span<const std::uint8_t> bytes,
                                      std::string* reason) {
   const Bytes prefix = DecodeHex(device.slavePrefix).value_or(Bytes{});
   const Bytes suffix = DecodeHex(device.slaveSuffix).value_or(Bytes{});
@@ -38,9 +36,7 @@ std::span<const std::uint8_t> Unwrap(const Device& device,
     return {};
   }
   bytes = bytes.first(bytes.size() - suffix.size());
-  const std::size_t field = device.slaveLength == "1" ? 1
-                            : device.slaveLength.empty() ? 0
-                                                         : 2;
+  const std::size_t field = device.slaveLength == "1" ? 1 : device.slaveLength.empty() ? 0 : 2;
   if (bytes.size() < field) {
     *reason = "slave frame too short for its length field";
     return {};
@@ -61,9 +57,8 @@ std::span<const std::uint8_t> Unwrap(const Device& device,
 
 const Answer* FindAnswer(const Device& device, const std::string& command) {
   for (const std::string& key :
-       {command, command.size() > 0 && command.back() == ';'
-                     ? command.substr(0, command.size() - 1)
-                     : command}) {
+       {command, command.size() > 0 && command.back() == ';' ? command.substr(0, command.size() - 1)
+                                                             : command}) {
     for (const Answer& answer : device.answers) {
       if (answer.command == key) return &answer;
     }
@@ -75,10 +70,18 @@ std::string Escape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
       default:
         if (static_cast<unsigned char>(c) >= 0x20) out += c;
     }
@@ -92,7 +95,8 @@ std::string InfoValue(const Device& device, const std::string& key) {
   if (at == std::string::npos) return "";
   const auto start = at + full.size();
   const auto end = device.info.find(device.kind == 4 ? ";" : "\n", start);
-  std::string value = device.info.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  std::string value =
+      device.info.substr(start, end == std::string::npos ? std::string::npos : end - start);
   const auto first = value.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return "";
   return value.substr(first, value.find_last_not_of(" \t\r\n") - first + 1);
@@ -219,8 +223,7 @@ std::optional<std::string> ParseUnifiedFrame(std::span<const std::uint8_t> frame
 
 std::string Receive(Device& device, std::span<const std::uint8_t> bytes) {
   for (const Replay& replay : device.replays) {
-    if (std::equal(bytes.begin(), bytes.end(), replay.request.begin(),
-                   replay.request.end())) {
+    if (std::equal(bytes.begin(), bytes.end(), replay.request.begin(), replay.request.end())) {
       if (replay.response) {
         for (const Bytes& piece : *replay.response) device.pending.emplace_back(piece);
       }
@@ -228,8 +231,7 @@ std::string Receive(Device& device, std::span<const std::uint8_t> bytes) {
     }
   }
   std::string reason;
-  const std::span<const std::uint8_t> frame =
-      device.slave ? Unwrap(device, bytes, &reason) : bytes;
+  const std::span<const std::uint8_t> frame = device.slave ? Unwrap(device, bytes, &reason) : bytes;
   if (!reason.empty()) return reason;
   const std::optional<std::string> command = ParseUnifiedFrame(frame, &reason);
   if (!command) return reason;
@@ -248,8 +250,8 @@ std::uint8_t PicturePixel(unsigned x, unsigned y) {
   return static_cast<std::uint8_t>((x + y / 4) & 0xFF);
 }
 
-std::string WriteBmp(const char* path, const std::uint8_t* pixels,
-                     unsigned width, unsigned height) {
+std::string WriteBmp(const char* path, const std::uint8_t* pixels, unsigned width,
+                     unsigned height) {
   const std::uint32_t stride = (width + 3) / 4 * 4;
   const std::uint32_t headers = 14 + 40 + 256 * 4;
   const std::uint64_t fileSize = headers + std::uint64_t{stride} * height;
@@ -306,15 +308,15 @@ std::string CheckXml(const std::string& text) {
 
 std::string ConfigurationXml(const Device& device) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  xml += "<configuration product=\"" + Escape(InfoValue(device, "Product Name")) +
-         "\" serial=\"" + Escape(InfoValue(device, "Serial Number")) +
-         "\" firmware=\"" + Escape(InfoValue(device, "Firmware Version")) + "\">\n";
+  xml += "<configuration product=\"" + Escape(InfoValue(device, "Product Name")) + "\" serial=\"" +
+         Escape(InfoValue(device, "Serial Number")) + "\" firmware=\"" +
+         Escape(InfoValue(device, "Firmware Version")) + "\">\n";
   xml += "  <setting name=\"readtimeout\">2000</setting>\n";
   xml += "  <setting name=\"exposure\">120</setting>\n";
   xml += "  <setting name=\"gain\">4</setting>\n";
   xml += "  <setting name=\"trigger\">continuous</setting>\n";
-  xml += "  <picture width=\"" + std::to_string(device.pictureWidth) +
-         "\" height=\"" + std::to_string(device.pictureHeight) + "\"/>\n";
+  xml += "  <picture width=\"" + std::to_string(device.pictureWidth) + "\" height=\"" +
+         std::to_string(device.pictureHeight) + "\"/>\n";
   xml += "</configuration>\n";
   return xml;
 }

@@ -22,8 +22,7 @@ std::uint8_t PicturePixel(unsigned x, unsigned y);
 
 // Writes an 8-bit grayscale BMP of `pixels` (rows top to bottom). Returns an
 // empty string, or the reason it could not be written.
-std::string WriteBmp(const char* path, const std::uint8_t* pixels,
-                     unsigned width, unsigned height);
+std::string WriteBmp(const char* path, const std::uint8_t* pixels, unsigned width, unsigned height);
 
 // Checks that the text is a well-formed XML document; returns "" or why not.
 std::string CheckXml(const std::string& text);

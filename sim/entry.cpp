@@ -119,8 +119,10 @@ bool Enter(const char* call) {
   for (const sim::SlowCall& slow : scenario.slowCalls) {
     if (slow.name != call) continue;
     const bool forever = slow.milliseconds == sim::kForever;
-    Journal("%s waits %s", call, forever ? "forever" : (std::to_string(slow.milliseconds) + " ms").c_str());
-    timespec rest{forever ? 3600 : slow.milliseconds / 1000, forever ? 0 : slow.milliseconds % 1000 * 1000000};
+    Journal("%s waits %s", call,
+            forever ? "forever" : (std::to_string(slow.milliseconds) + " ms").c_str());
+    timespec rest{forever ? 3600 : slow.milliseconds / 1000,
+                  forever ? 0 : slow.milliseconds % 1000 * 1000000};
     while (nanosleep(&rest, &rest) != 0 || forever) {
       if (forever) {
         rest = {3600, 0};
@@ -250,7 +252,8 @@ bool tq_GetDeviceInfo(void* list, unsigned index, st_device_info* info) {
         info->info[i] = device.info.empty() ? 'x' : device.info[i % device.info.size()];
       }
     } else {
-      std::memcpy(info->info, device.info.data(), std::min(device.info.size(), sizeof info->info - 1));
+      std::memcpy(info->info, device.info.data(),
+                  std::min(device.info.size(), sizeof info->info - 1));
     }
     info->kind = device.kind;
   }
@@ -261,7 +264,8 @@ bool tq_GetDeviceInfo(void* list, unsigned index, st_device_info* info) {
 int tq_FindDeviceIndexByPIDVID(void* list, const char* vid, const char* pid) {
   State& state = Library();
   int index = -1;
-  if (Enter("tq_FindDeviceIndexByPIDVID") && list == &state.list && vid != nullptr && pid != nullptr) {
+  if (Enter("tq_FindDeviceIndexByPIDVID") && list == &state.list && vid != nullptr &&
+      pid != nullptr) {
     const auto& devices = state.scenario.devices;
     for (std::size_t i = 0; i < devices.size() && index < 0; ++i) {
       if (strcasecmp(devices[i].vid.c_str(), vid) == 0 &&
@@ -270,7 +274,8 @@ int tq_FindDeviceIndexByPIDVID(void* list, const char* vid, const char* pid) {
       }
     }
   }
-  Journal("tq_FindDeviceIndexByPIDVID(%s, %s, %s) -> %d", HandleName(list).c_str(), Quoted(vid).c_str(), Quoted(pid).c_str(), index);
+  Journal("tq_FindDeviceIndexByPIDVID(%s, %s, %s) -> %d", HandleName(list).c_str(),
+          Quoted(vid).c_str(), Quoted(pid).c_str(), index);
   return index;
 }
 
@@ -286,14 +291,16 @@ void* tq_OpenDevice(void* list, unsigned index, T_Porotocol protocol) {
       device->open = true;
     }
   }
-  Journal("tq_OpenDevice(%s, %u, %d) -> %s", HandleName(list).c_str(), index, static_cast<int>(protocol), HandleName(device).c_str());
+  Journal("tq_OpenDevice(%s, %u, %d) -> %s", HandleName(list).c_str(), index,
+          static_cast<int>(protocol), HandleName(device).c_str());
   return device;
 }
 
 int tq_CloseDevice(void** device) {
   Enter("tq_CloseDevice");  // closes all the same
   sim::Device* open = device != nullptr ? OpenDeviceOf(*device) : nullptr;
-  Journal("tq_CloseDevice(&%s) -> %d", device != nullptr ? HandleName(*device).c_str() : "(null)", open != nullptr);
+  Journal("tq_CloseDevice(&%s) -> %d", device != nullptr ? HandleName(*device).c_str() : "(null)",
+          open != nullptr);
   if (open != nullptr) {
     open->open = false;
     open->pending.clear();
@@ -314,8 +321,9 @@ bool tq_Write(void* handle, const unsigned char* bytes, unsigned count, bool asH
   bool ok = Enter("tq_Write") && device != nullptr && (bytes != nullptr || count == 0);
   if (ok && device->writeFails) ok = Fail("write failed");
   if (ok) note = sim::Receive(*device, {bytes, count});
-  Journal("tq_Write(%s, [%s], %u, %s) -> %s%s%s", HandleName(handle).c_str(), bytes != nullptr ? Hex(bytes, count).c_str() : "null",
-          count, BoolText(asHex), BoolText(ok), note.empty() ? "" : "; device: ", note.c_str());
+  Journal("tq_Write(%s, [%s], %u, %s) -> %s%s%s", HandleName(handle).c_str(),
+          bytes != nullptr ? Hex(bytes, count).c_str() : "null", count, BoolText(asHex),
+          BoolText(ok), note.empty() ? "" : "; device: ", note.c_str());
   return ok;
 }
 
@@ -338,7 +346,8 @@ int tq_Read(void* handle, char* buffer, unsigned capacity, unsigned timeout) {
     result = static_cast<int>(count);
     // Claims more than it was offered (and more than it stored).
     if (device->read == sim::ReadMode::kOverclaim) {
-      result = static_cast<int>(std::min<std::uint64_t>(std::uint64_t{capacity} + 1000, 0x7FFFFFFF));
+      result =
+          static_cast<int>(std::min<std::uint64_t>(std::uint64_t{capacity} + 1000, 0x7FFFFFFF));
     }
   }
   Journal("tq_Read(%s, %u, %u) -> %d", HandleName(handle).c_str(), capacity, timeout, result);
@@ -362,8 +371,10 @@ bool tq_GetPicData(void* handle, unsigned char* buffer, int size) {
   sim::Device* device = OpenDeviceOf(handle);
   bool ok = Enter("tq_GetPicData") && device != nullptr && (buffer != nullptr || size == 0);
   if (ok && device->pictureDataFails) ok = Fail("picture capture failed");
-  if (ok && std::uint64_t{device->pictureWidth} * device->pictureHeight != static_cast<std::uint64_t>(size)) {
-    ok = Fail("picture buffer of " + std::to_string(size) + " bytes does not match the picture size");
+  if (ok && std::uint64_t{device->pictureWidth} * device->pictureHeight !=
+                static_cast<std::uint64_t>(size)) {
+    ok = Fail("picture buffer of " + std::to_string(size) +
+              " bytes does not match the picture size");
   }
   if (ok) {
     for (unsigned y = 0; y < device->pictureHeight; ++y) {
@@ -376,16 +387,19 @@ bool tq_GetPicData(void* handle, unsigned char* buffer, int size) {
   return ok;
 }
 
-bool tq_SavePicDataToFile(const char* name, unsigned char* buffer, int width, int height, int bits) {
+bool tq_SavePicDataToFile(const char* name, unsigned char* buffer, int width, int height,
+                          int bits) {
   bool ok = name != nullptr && buffer != nullptr && width >= 0 && height >= 0;
   if (!ok) Fail("invalid picture arguments");
   if (ok && !Enter("tq_SavePicDataToFile")) ok = Fail("interrupted");
   if (ok && bits != 8) ok = Fail("only 8 bits per pixel are supported");
   if (ok) {
-    const std::string problem = sim::WriteBmp(name, buffer, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    const std::string problem =
+        sim::WriteBmp(name, buffer, static_cast<unsigned>(width), static_cast<unsigned>(height));
     if (!problem.empty()) ok = Fail(problem);
   }
-  Journal("tq_SavePicDataToFile(%s, buffer, %d, %d, %d) -> %s", Quoted(name).c_str(), width, height, bits, BoolText(ok));
+  Journal("tq_SavePicDataToFile(%s, buffer, %d, %d, %d) -> %s", Quoted(name).c_str(), width, height,
+          bits, BoolText(ok));
   return ok;
 }
 
@@ -412,7 +426,8 @@ int tq_UpdateKernelDevice(void* handle, const char* path, unsigned flags, unsign
     }
   }
   if (status != nullptr && device != nullptr) *status = code;
-  Journal("tq_UpdateKernelDevice(%s, %s, %u, &status) -> %d, status=%u", HandleName(handle).c_str(), Quoted(path).c_str(), flags, ok, code);
+  Journal("tq_UpdateKernelDevice(%s, %s, %u, &status) -> %d, status=%u", HandleName(handle).c_str(),
+          Quoted(path).c_str(), flags, ok, code);
   return ok;
 }
 
@@ -431,7 +446,8 @@ bool tq_ReadDevCfgToXml(void* handle, const char* path) {
       if (!ok) Fail(std::string("cannot write ") + path);
     }
   }
-  Journal("tq_ReadDevCfgToXml(%s, %s) -> %s", HandleName(handle).c_str(), Quoted(path).c_str(), BoolText(ok));
+  Journal("tq_ReadDevCfgToXml(%s, %s) -> %s", HandleName(handle).c_str(), Quoted(path).c_str(),
+          BoolText(ok));
   return ok;
 }
 
@@ -440,25 +456,29 @@ bool tq_WriteCfgToDev(void* handle, const char* path, int timeout) {
   bool ok = device != nullptr;
   if (ok && !Enter("tq_WriteCfgToDev")) ok = Fail("configuration write interrupted");
   ok = ok && TakeConfiguration(*device, path);
-  Journal("tq_WriteCfgToDev(%s, %s, %d) -> %s", HandleName(handle).c_str(), Quoted(path).c_str(), timeout, BoolText(ok));
+  Journal("tq_WriteCfgToDev(%s, %s, %d) -> %s", HandleName(handle).c_str(), Quoted(path).c_str(),
+          timeout, BoolText(ok));
   return ok;
 }
 
 bool tq_WriteCfgToSlaveDev(void* handle, const char* prefix, const char* suffix,
-                                                                 const char* lengthType, const char* path, int timeout) {
+                           const char* lengthType, const char* path, int timeout) {
   sim::Device* device = OpenDeviceOf(handle);
   bool ok = device != nullptr;
   if (ok && !Enter("tq_WriteCfgToSlaveDev")) ok = Fail("configuration write interrupted");
-  if (ok && (!prefix || !suffix || !lengthType || !sim::DecodeHex(prefix) || !sim::DecodeHex(suffix))) {
+  if (ok &&
+      (!prefix || !suffix || !lengthType || !sim::DecodeHex(prefix) || !sim::DecodeHex(suffix))) {
     ok = Fail("slave prefix and suffix must be hex texts");
   }
   if (ok && device->slave &&
-      (device->slavePrefix != prefix || device->slaveSuffix != suffix || device->slaveLength != lengthType)) {
+      (device->slavePrefix != prefix || device->slaveSuffix != suffix ||
+       device->slaveLength != lengthType)) {
     ok = Fail("slave framing does not match the device behind the master");
   }
   ok = ok && TakeConfiguration(*device, path);
-  Journal("tq_WriteCfgToSlaveDev(%s, %s, %s, %s, %s, %d) -> %s", HandleName(handle).c_str(), Quoted(prefix).c_str(), Quoted(suffix).c_str(),
-          Quoted(lengthType).c_str(), Quoted(path).c_str(), timeout, BoolText(ok));
+  Journal("tq_WriteCfgToSlaveDev(%s, %s, %s, %s, %s, %d) -> %s", HandleName(handle).c_str(),
+          Quoted(prefix).c_str(), Quoted(suffix).c_str(), Quoted(lengthType).c_str(),
+          Quoted(path).c_str(), timeout, BoolText(ok));
   return ok;
 }
 
@@ -471,28 +491,86 @@ const char* tq_GetLastError() {
 }
 
 // Entry points no command of the tool uses: they answer as an idle library.
-int tq_CreateTcpService(int port, TcpServiceCallback) { Journal("tq_CreateTcpService(%d, callback) -> 0", port); return 0; }
-int tq_ExitTcpService() { Journal("tq_ExitTcpService() -> 0"); return 0; }
-bool tq_GetPicDataByConfig(void* h, img_param, unsigned char*, unsigned*, img_resolution*) { Journal("tq_GetPicDataByConfig(%s, ...) -> false", HandleName(h).c_str()); return false; }
-int tq_GetDeviceImageColorType(void* h, img_resolution*, unsigned*) { Journal("tq_GetDeviceImageColorType(%s, ...) -> 0", HandleName(h).c_str()); return 0; }
-bool tq_ConvertImageColorSpace(void* h, unsigned char*, long, img_resolution, unsigned char*) { Journal("tq_ConvertImageColorSpace(%s, ...) -> false", HandleName(h).c_str()); return false; }
-bool tq_GetCommandResponse(void* h, const char* c, unsigned, char*, int*, unsigned, bool, bool) { Journal("tq_GetCommandResponse(%s, %s, ...) -> false", HandleName(h).c_str(), Quoted(c).c_str()); return false; }
-bool tq_WriteAsHex(void* h, const char* t, bool) { Journal("tq_WriteAsHex(%s, %s, ...) -> false", HandleName(h).c_str(), Quoted(t).c_str()); return false; }
-int tq_SendCommand(void* h, const char* t, unsigned) { Journal("tq_SendCommand(%s, %s, ...) -> 0", HandleName(h).c_str(), Quoted(t).c_str()); return 0; }
-int tq_SendCommandAsHex(void* h, const char* t, unsigned) { Journal("tq_SendCommandAsHex(%s, %s, ...) -> 0", HandleName(h).c_str(), Quoted(t).c_str()); return 0; }
-void tq_SetListener(void* h, ListenerCallback) { Journal("tq_SetListener(%s, callback)", HandleName(h).c_str()); }
+int tq_CreateTcpService(int port, TcpServiceCallback) {
+  Journal("tq_CreateTcpService(%d, callback) -> 0", port);
+  return 0;
+}
+int tq_ExitTcpService() {
+  Journal("tq_ExitTcpService() -> 0");
+  return 0;
+}
+bool tq_GetPicDataByConfig(void* h, img_param, unsigned char*, unsigned*, img_resolution*) {
+  Journal("tq_GetPicDataByConfig(%s, ...) -> false", HandleName(h).c_str());
+  return false;
+}
+int tq_GetDeviceImageColorType(void* h, img_resolution*, unsigned*) {
+  Journal("tq_GetDeviceImageColorType(%s, ...) -> 0", HandleName(h).c_str());
+  return 0;
+}
+bool tq_ConvertImageColorSpace(void* h, unsigned char*, long, img_resolution, unsigned char*) {
+  Journal("tq_ConvertImageColorSpace(%s, ...) -> false", HandleName(h).c_str());
+  return false;
+}
+bool tq_GetCommandResponse(void* h, const char* c, unsigned, char*, int*, unsigned, bool, bool) {
+  Journal("tq_GetCommandResponse(%s, %s, ...) -> false", HandleName(h).c_str(), Quoted(c).c_str());
+  return false;
+}
+bool tq_WriteAsHex(void* h, const char* t, bool) {
+  Journal("tq_WriteAsHex(%s, %s, ...) -> false", HandleName(h).c_str(), Quoted(t).c_str());
+  return false;
+}
+int tq_SendCommand(void* h, const char* t, unsigned) {
+  Journal("tq_SendCommand(%s, %s, ...) -> 0", HandleName(h).c_str(), Quoted(t).c_str());
+  return 0;
+}
+int tq_SendCommandAsHex(void* h, const char* t, unsigned) {
+  Journal("tq_SendCommandAsHex(%s, %s, ...) -> 0", HandleName(h).c_str(), Quoted(t).c_str());
+  return 0;
+}
+void tq_SetListener(void* h, ListenerCallback) {
+  Journal("tq_SetListener(%s, callback)", HandleName(h).c_str());
+}
 void tq_StopListener(void* h) { Journal("tq_StopListener(%s)", HandleName(h).c_str()); }
-void tq_SetCbDevStatusChanged(void* h, DevStatusCallback) { Journal("tq_SetCbDevStatusChanged(%s, callback)", HandleName(h).c_str()); }
-bool tq_GetRoiPicData(void* h, sop_img_param, unsigned char*, unsigned*) { Journal("tq_GetRoiPicData(%s, ...) -> false", HandleName(h).c_str()); return false; }
-bool tq_GetRoiPicDataByNet(int s, sop_img_param, unsigned char*, unsigned*) { Journal("tq_GetRoiPicDataByNet(%d, ...) -> false", s); return false; }
-void tq_GetBaseInfo(void* h, unsigned k, char*, int*) { Journal("tq_GetBaseInfo(%s, %u, ...)", HandleName(h).c_str(), k); }
+void tq_SetCbDevStatusChanged(void* h, DevStatusCallback) {
+  Journal("tq_SetCbDevStatusChanged(%s, callback)", HandleName(h).c_str());
+}
+bool tq_GetRoiPicData(void* h, sop_img_param, unsigned char*, unsigned*) {
+  Journal("tq_GetRoiPicData(%s, ...) -> false", HandleName(h).c_str());
+  return false;
+}
+bool tq_GetRoiPicDataByNet(int s, sop_img_param, unsigned char*, unsigned*) {
+  Journal("tq_GetRoiPicDataByNet(%d, ...) -> false", s);
+  return false;
+}
+void tq_GetBaseInfo(void* h, unsigned k, char*, int*) {
+  Journal("tq_GetBaseInfo(%s, %u, ...)", HandleName(h).c_str(), k);
+}
 void tq_BeginEnumNetDevice() { Journal("tq_BeginEnumNetDevice()"); }
 void tq_StopEnumNetDevice() { Journal("tq_StopEnumNetDevice()"); }
-int tq_SetNetDeviceConfig(NET_SETTING_TYPE t, const char* a, int, int, const char*) { Journal("tq_SetNetDeviceConfig(%d, %s, ...) -> -1", static_cast<int>(t), Quoted(a).c_str()); return -1; }
-int tq_connectToService(const char* host, int port, int*) { Journal("tq_connectToService(%s, %d, &socket) -> -1", Quoted(host).c_str(), port); return -1; }
-int tq_sendDataToSocket(int s, const char*, int n) { Journal("tq_sendDataToSocket(%d, data, %d) -> -1", s, n); return -1; }
-int tq_readFromSocket(int s, int t, char*, int*) { Journal("tq_readFromSocket(%d, %d, buffer, &length) -> -1", s, t); return -1; }
-int tq_getNetImgData(int s, int, int, int, int, char*, int*, IMG_TYPE*, int*, int*) { Journal("tq_getNetImgData(%d, ...) -> -1", s); return -1; }
-int tq_CloseClientSocket(int* s) { Journal("tq_CloseClientSocket(&socket) -> -1"); (void)s; return -1; }
+int tq_SetNetDeviceConfig(NET_SETTING_TYPE t, const char* a, int, int, const char*) {
+  Journal("tq_SetNetDeviceConfig(%d, %s, ...) -> -1", static_cast<int>(t), Quoted(a).c_str());
+  return -1;
+}
+int tq_connectToService(const char* host, int port, int*) {
+  Journal("tq_connectToService(%s, %d, &socket) -> -1", Quoted(host).c_str(), port);
+  return -1;
+}
+int tq_sendDataToSocket(int s, const char*, int n) {
+  Journal("tq_sendDataToSocket(%d, data, %d) -> -1", s, n);
+  return -1;
+}
+int tq_readFromSocket(int s, int t, char*, int*) {
+  Journal("tq_readFromSocket(%d, %d, buffer, &length) -> -1", s, t);
+  return -1;
+}
+int tq_getNetImgData(int s, int, int, int, int, char*, int*, IMG_TYPE*, int*, int*) {
+  Journal("tq_getNetImgData(%d, ...) -> -1", s);
+  return -1;
+}
+int tq_CloseClientSocket(int* s) {
+  Journal("tq_CloseClientSocket(&socket) -> -1");
+  (void)s;
+  return -1;
+}
 
 }  // extern "C"

@@ -111,8 +111,7 @@ bool ParseYes(const std::string& value, bool* flag) {
 
 // Applies one "key = value" line to the device. Returns false when the key
 // is unknown or the value malformed.
-bool ApplyDeviceKey(const std::string& key, const std::string& value,
-                    Device* device) {
+bool ApplyDeviceKey(const std::string& key, const std::string& value, Device* device) {
   if (key == "info") {
     device->info = Unescape(value);
   } else if (key == "info.unterminated") {
@@ -131,10 +130,14 @@ bool ApplyDeviceKey(const std::string& key, const std::string& value,
     flag = value == "fail";
     return value == "fail" || value == "ok";
   } else if (key == "read") {
-    if (value == "normal") device->read = ReadMode::kNormal;
-    else if (value == "error") device->read = ReadMode::kError;
-    else if (value == "overclaim") device->read = ReadMode::kOverclaim;
-    else return false;
+    if (value == "normal")
+      device->read = ReadMode::kNormal;
+    else if (value == "error")
+      device->read = ReadMode::kError;
+    else if (value == "overclaim")
+      device->read = ReadMode::kOverclaim;
+    else
+      return false;
   } else if (key == "silent") {
     return ParseYes(value, &device->silent);
   } else if (key == "slave") {
@@ -159,8 +162,7 @@ bool ApplyDeviceKey(const std::string& key, const std::string& value,
       return true;
     }
     const auto x = value.find('x');
-    return x != std::string::npos &&
-           ParseUnsigned(value.substr(0, x), &device->pictureWidth) &&
+    return x != std::string::npos && ParseUnsigned(value.substr(0, x), &device->pictureWidth) &&
            ParseUnsigned(value.substr(x + 1), &device->pictureHeight);
   } else if (key == "picdata") {
     device->pictureDataFails = value == "fail";
@@ -228,9 +230,12 @@ std::string Unescape(const std::string& text) {
       continue;
     }
     const char c = text[++i];
-    if (c == 'r') out += '\r';
-    else if (c == 'n') out += '\n';
-    else if (c == 't') out += '\t';
+    if (c == 'r')
+      out += '\r';
+    else if (c == 'n')
+      out += '\n';
+    else if (c == 't')
+      out += '\t';
     else if (c == 'x' && i + 2 < text.size() &&
              std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
              std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
@@ -243,8 +248,7 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
-std::optional<Scenario> ParseScenario(const std::string& text,
-                                      std::string* error) {
+std::optional<Scenario> ParseScenario(const std::string& text, std::string* error) {
   Scenario scenario;
   int number = 0;
   for (const std::string& raw : Split(text, '\n')) {
@@ -255,13 +259,11 @@ std::optional<Scenario> ParseScenario(const std::string& text,
     if (line == "[device]") {
       scenario.devices.emplace_back();
     } else if (line.rfind("Request:", 0) == 0 || line.rfind("Response:", 0) == 0) {
-      ok = !scenario.devices.empty() &&
-           ApplyTraceLine(line, &scenario.devices.back());
+      ok = !scenario.devices.empty() && ApplyTraceLine(line, &scenario.devices.back());
     } else {
       const auto equals = line.find(" = ");
       const std::string key = equals == std::string::npos ? line : line.substr(0, equals);
-      const std::string value =
-          equals == std::string::npos ? "" : Trim(line.substr(equals + 3));
+      const std::string value = equals == std::string::npos ? "" : Trim(line.substr(equals + 3));
       if (equals == std::string::npos) {
         ok = false;
       } else if (key == "count") {
@@ -283,8 +285,7 @@ std::optional<Scenario> ParseScenario(const std::string& text,
         scenario.crash = value;
         ok = value == "unload" || value.rfind("tq_", 0) == 0;
       } else {
-        ok = !scenario.devices.empty() &&
-             ApplyDeviceKey(key, value, &scenario.devices.back());
+        ok = !scenario.devices.empty() && ApplyDeviceKey(key, value, &scenario.devices.back());
       }
     }
     if (!ok) {

@@ -23,7 +23,7 @@ struct Failure {
 };
 
 struct Answer {
-  std::string command;       // as the device sees it, without a '@' marker
+  std::string command;        // as the device sees it, without a '@' marker
   std::vector<Bytes> pieces;  // one per Read
 };
 
@@ -64,7 +64,7 @@ struct Device {
 // An entry point made slow: it waits before doing its work, and gives up
 // when a signal interrupts the wait, as many libraries do on EINTR.
 struct SlowCall {
-  std::string name;  // "tq_UpdateKernelDevice"
+  std::string name;   // "tq_UpdateKernelDevice"
   long milliseconds;  // kForever: never returns, whatever the signals
 };
 constexpr long kForever = -1;
@@ -80,8 +80,7 @@ struct Scenario {
 
 // Parses a scenario text. Returns the scenario, or nullopt with a one-line
 // reason (naming the line) in *error.
-std::optional<Scenario> ParseScenario(const std::string& text,
-                                      std::string* error);
+std::optional<Scenario> ParseScenario(const std::string& text, std::string* error);
 
 // The scenario used when none is named: one ready device.
 extern const char* const kDefaultScenario;

@@ -18,7 +18,7 @@ namespace {
 
 TEST(SimScenario, RejectsLinesItDoesNotUnderstand) {
   const std::vector<std::string> bad = {
-      "kind = 4\n",                         // before any device
+      "kind = 4\n",  // before any device
       "[device]\nkind = four\n",
       "[device]\nanswer X = 0G\n",
       "[device]\nanswer X = 01 |\n",
@@ -156,17 +156,21 @@ TEST(SimEntryPoints, FilesAreCheckedAsADeviceWould) {
   void* list = tq_EnumDevices(&count, 7);
   void* device = tq_OpenDevice(list, 0, PROTOCOL_DEFAULT);
   ASSERT_NE(device, nullptr);
-  const std::vector<std::pair<std::string, unsigned>> firmware = {{"fw.bin", 0}, {"missing.bin", 2}, {"empty.bin", 3}};
+  const std::vector<std::pair<std::string, unsigned>> firmware = {
+      {"fw.bin", 0}, {"missing.bin", 2}, {"empty.bin", 3}};
   for (const auto& [name, code] : firmware) {
     unsigned status = 99;
-    EXPECT_EQ(tq_UpdateKernelDevice(device, (dir / name).c_str(), 0, &status) != 0, code == 0) << name;
+    EXPECT_EQ(tq_UpdateKernelDevice(device, (dir / name).c_str(), 0, &status) != 0, code == 0)
+        << name;
     EXPECT_EQ(status, code) << name;
   }
   const std::string at = dir.string() + "/";
   const std::vector<std::pair<std::string, std::string>> imports = {
-      {"missing.xml", "cannot open configuration file " + at + "missing.xml: No such file or directory"},
+      {"missing.xml",
+       "cannot open configuration file " + at + "missing.xml: No such file or directory"},
       {"empty.xml", "configuration file " + at + "empty.xml is empty"},
-      {"bad.xml", "configuration file " + at + "bad.xml is not well-formed XML: closing tag does not match <setting>"},
+      {"bad.xml", "configuration file " + at +
+                      "bad.xml is not well-formed XML: closing tag does not match <setting>"},
   };
   for (const auto& [name, reason] : imports) {
     EXPECT_FALSE(tq_WriteCfgToDev(device, (dir / name).c_str(), 2000)) << name;
