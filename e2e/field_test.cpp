@@ -233,7 +233,7 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
        "tq_WriteCfgToDev(dev0, \"cfg.xml\", 2000) -> true\n" + kReleased},
       {"interrupt during a slave configuration write",
        {"--import", "--custom", "--len", "1", "cfg.xml"},
-       {.scenario = "slow tq_WriteCfgToSlaveDev = 1000\n[device]\n",
+       {.scenario = "slow tq_WriteCfgToSlaveDev = 1000\n[device]\nslave = - 1 -\n",
         .status = 128 + SIGQUIT,
         .err = configurationNotice,
         .interrupt = {SIGQUIT, "tq_WriteCfgToSlaveDev waits"}},

@@ -455,6 +455,9 @@ bool tq_WriteCfgToDev(void* handle, const char* path, int timeout) {
   sim::Device* device = OpenDeviceOf(handle);
   bool ok = device != nullptr;
   if (ok && !Enter("tq_WriteCfgToDev")) ok = Fail("configuration write interrupted");
+  if (ok && device->slave) {
+    ok = Fail("the device is behind a master: write its configuration with its slave framing");
+  }
   ok = ok && TakeConfiguration(*device, path);
   Journal("tq_WriteCfgToDev(%s, %s, %d) -> %s", HandleName(handle).c_str(), Quoted(path).c_str(),
           timeout, BoolText(ok));
@@ -470,9 +473,10 @@ bool tq_WriteCfgToSlaveDev(void* handle, const char* prefix, const char* suffix,
       (!prefix || !suffix || !lengthType || !sim::DecodeHex(prefix) || !sim::DecodeHex(suffix))) {
     ok = Fail("slave prefix and suffix must be hex texts");
   }
-  if (ok && device->slave &&
-      (device->slavePrefix != prefix || device->slaveSuffix != suffix ||
-       device->slaveLength != lengthType)) {
+  if (ok && !device->slave) {
+    ok = Fail("the device is not behind a master: write its configuration without slave framing");
+  } else if (ok && (device->slavePrefix != prefix || device->slaveSuffix != suffix ||
+                    device->slaveLength != lengthType)) {
     ok = Fail("slave framing does not match the device behind the master");
   }
   ok = ok && TakeConfiguration(*device, path);

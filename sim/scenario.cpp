@@ -104,14 +104,29 @@ std::optional<std::vector<Bytes>> ParsePieces(const std::string& value) {
   return pieces;
 }
 
-bool ParseYes(const std::string& value, bool* flag) {
+// "" when the value is "yes" or "no" (stored in *flag), otherwise why not.
+std::string ParseYes(const std::string& value, bool* flag) {
   *flag = value == "yes";
-  return value == "yes" || value == "no";
+  return value == "yes" || value == "no" ? "" : "expected yes or no";
 }
 
-// Applies one "key = value" line to the device. Returns false when the key
-// is unknown or the value malformed.
-bool ApplyDeviceKey(const std::string& key, const std::string& value, Device* device) {
+// "" when the value is one of two words (the first sets *flag).
+std::string ParseEither(const std::string& value, const char* set, const char* unset,
+                        bool* flag) {
+  *flag = value == set;
+  if (value == set || value == unset) return "";
+  return std::string("expected ") + set + " or " + unset;
+}
+
+bool IsHexId(const std::string& value) {
+  return value.size() == 4 && std::all_of(value.begin(), value.end(), [](char c) {
+           return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+         });
+}
+
+// Applies one "key = value" line to the device. Returns "" or why the line
+// cannot be taken.
+std::string ApplyDeviceKey(const std::string& key, const std::string& value, Device* device) {
   if (key == "info") {
     device->info = Unescape(value);
   } else if (key == "info.unterminated") {
@@ -120,81 +135,100 @@ bool ApplyDeviceKey(const std::string& key, const std::string& value, Device* de
     char* end = nullptr;
     const long kind = std::strtol(value.c_str(), &end, 10);
     device->kind = static_cast<std::int32_t>(kind);
-    return !value.empty() && *end == '\0';
+    if (value.empty() || *end != '\0') return "kind must be a whole number";
   } else if (key == "vid" || key == "pid") {
+    if (!IsHexId(value)) return key + " must be four hex digits";
     (key == "vid" ? device->vid : device->pid) = value;
   } else if (key == "getinfo" || key == "open" || key == "write") {
     bool& flag = key == "getinfo" ? device->infoFails
                  : key == "open"  ? device->openFails
                                   : device->writeFails;
-    flag = value == "fail";
-    return value == "fail" || value == "ok";
+    return ParseEither(value, "fail", "ok", &flag);
   } else if (key == "read") {
-    if (value == "normal")
+    if (value == "normal") {
       device->read = ReadMode::kNormal;
-    else if (value == "error")
+    } else if (value == "error") {
       device->read = ReadMode::kError;
-    else if (value == "overclaim")
+    } else if (value == "overclaim") {
       device->read = ReadMode::kOverclaim;
-    else
-      return false;
+    } else {
+      return "expected normal, error or overclaim";
+    }
   } else if (key == "silent") {
     return ParseYes(value, &device->silent);
   } else if (key == "slave") {
     const std::vector<std::string> parts = Words(value);
-    if (parts.size() != 3) return false;
+    if (parts.size() != 3) return "expected PREFIX LEN SUFFIX (- for a part left out)";
     device->slavePrefix = parts[0] == "-" ? "" : parts[0];
     device->slaveLength = parts[1] == "-" ? "" : parts[1];
     device->slaveSuffix = parts[2] == "-" ? "" : parts[2];
     device->slave = true;
-    return DecodeHex(device->slavePrefix) && DecodeHex(device->slaveSuffix);
+    const std::string& length = device->slaveLength;
+    if (!length.empty() && length != "1" && length != "2l" && length != "2b") {
+      return "the length type must be 1, 2l, 2b or -";
+    }
+    if (!DecodeHex(device->slavePrefix) || !DecodeHex(device->slaveSuffix)) {
+      return "prefix and suffix must be hex digit pairs (or -)";
+    }
   } else if (key.rfind("answer ", 0) == 0) {
     auto pieces = ParsePieces(value);
-    if (!pieces) return false;
+    if (!pieces) return "expected HEX [| HEX ...] or fill N in M";
     device->answers.push_back({Trim(key.substr(7)), std::move(*pieces)});
   } else if (key == "unknown") {
     auto bytes = DecodeHex(value);
-    if (!bytes) return false;
+    if (!bytes) return "expected hex digit pairs";
     device->unknownAnswer = std::move(*bytes);
   } else if (key == "picture") {
     if (value == "fail") {
       device->pictureSizeFails = true;
-      return true;
+      return "";
     }
     const auto x = value.find('x');
-    return x != std::string::npos && ParseUnsigned(value.substr(0, x), &device->pictureWidth) &&
-           ParseUnsigned(value.substr(x + 1), &device->pictureHeight);
+    if (x == std::string::npos || !ParseUnsigned(value.substr(0, x), &device->pictureWidth) ||
+        !ParseUnsigned(value.substr(x + 1), &device->pictureHeight)) {
+      return "expected WIDTHxHEIGHT or fail";
+    }
   } else if (key == "picdata") {
-    device->pictureDataFails = value == "fail";
-    return value == "fail" || value == "ok";
+    return ParseEither(value, "fail", "ok", &device->pictureDataFails);
   } else if (key == "firmware") {
-    return ParseFailure(value, true, &device->firmware);
-  } else if (key == "export") {
-    return ParseFailure(value, false, &device->exportConfig);
-  } else if (key == "import") {
-    return ParseFailure(value, false, &device->importConfig);
+    if (!ParseFailure(value, true, &device->firmware)) return "expected fail STATUS REASON";
+  } else if (key == "export" || key == "import") {
+    if (!ParseFailure(value, false, key == "export" ? &device->exportConfig : &device->importConfig)) {
+      return "expected fail REASON";
+    }
   } else {
-    return false;
+    return "unknown setting " + key;
   }
-  return true;
+  return "";
 }
 
 // A trace line as the tool prints it: "Request:7E 01 ", "Response:06 0D ",
-// "Response: time out".
-bool ApplyTraceLine(const std::string& line, Device* device) {
+// "Response: time out". Returns "" or why it cannot be taken.
+std::string ApplyTraceLine(const std::string& line, bool* awaitingResponse, Device* device) {
   if (line.rfind("Request:", 0) == 0) {
+    if (*awaitingResponse) return "the Request: before has no Response: line";
     auto bytes = DecodeHex(line.substr(8));
-    if (!bytes) return false;
+    if (!bytes) return "expected hex digit pairs after Request:";
     device->replays.push_back({std::move(*bytes), std::nullopt});
-    return true;
+    *awaitingResponse = true;
+    return "";
   }
-  if (device->replays.empty() || device->replays.back().response) return false;
+  if (!*awaitingResponse) return "a Response: line must follow a Request: line";
+  *awaitingResponse = false;
   const std::string rest = Trim(line.substr(9));
-  if (rest == "time out") return true;
+  if (rest == "time out") return "";
   auto bytes = DecodeHex(rest);
-  if (!bytes) return false;
+  if (!bytes) return "expected hex digit pairs or time out after Response:";
   device->replays.back().response = std::vector<Bytes>{std::move(*bytes)};
-  return true;
+  return "";
+}
+
+// Lines of the tool's own output that say nothing about the device: pasted
+// with a session, they are passed over.
+bool IsToolOutput(const std::string& line) {
+  return line.rfind("prefix=", 0) == 0 || line.rfind("pid:", 0) == 0 ||
+         (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])) &&
+          line.find(" SN:") != std::string::npos && line.find(" Fireware Ver:") != std::string::npos);
 }
 
 }  // namespace
@@ -251,47 +285,62 @@ std::string Unescape(const std::string& text) {
 std::optional<Scenario> ParseScenario(const std::string& text, std::string* error) {
   Scenario scenario;
   int number = 0;
+  bool awaitingResponse = false;
   for (const std::string& raw : Split(text, '\n')) {
     ++number;
-    const std::string line = Trim(raw);
-    if (line.empty() || line[0] == '#') continue;
-    bool ok = true;
+    std::string line = Trim(raw);
+    // A menu answered in the session leaves "Select=" in front of the trace.
+    if (line.rfind("Select=", 0) == 0) line = Trim(line.substr(7));
+    if (line.empty() || line[0] == '#' || IsToolOutput(line)) continue;
+    std::string problem;
     if (line == "[device]") {
       scenario.devices.emplace_back();
     } else if (line.rfind("Request:", 0) == 0 || line.rfind("Response:", 0) == 0) {
-      ok = !scenario.devices.empty() && ApplyTraceLine(line, &scenario.devices.back());
+      problem = scenario.devices.empty()
+                    ? "a trace line belongs to a [device]"
+                    : ApplyTraceLine(line, &awaitingResponse, &scenario.devices.back());
     } else {
       const auto equals = line.find(" = ");
       const std::string key = equals == std::string::npos ? line : line.substr(0, equals);
       const std::string value = equals == std::string::npos ? "" : Trim(line.substr(equals + 3));
       if (equals == std::string::npos) {
-        ok = false;
+        problem = "expected KEY = VALUE (with a space on each side of =)";
       } else if (key == "count") {
         unsigned count = 0;
-        ok = ParseUnsigned(value, &count);
+        if (!ParseUnsigned(value, &count)) problem = "count must be a whole number";
         scenario.count = count;
       } else if (key == "list") {
-        scenario.nullList = value == "null";
-        ok = value == "null" || value == "ok";
+        problem = ParseEither(value, "null", "ok", &scenario.nullList);
       } else if (key == "lasterror") {
-        scenario.nullLastError = value == "null";
-        ok = value == "null" || value == "text";
+        problem = ParseEither(value, "null", "text", &scenario.nullLastError);
       } else if (key.rfind("slow ", 0) == 0) {
         unsigned milliseconds = 0;
-        ok = value == "forever" || ParseUnsigned(value, &milliseconds);
+        if (value != "forever" && !ParseUnsigned(value, &milliseconds)) {
+          problem = "expected milliseconds or forever";
+        }
         scenario.slowCalls.push_back(
             {Trim(key.substr(5)), value == "forever" ? kForever : long{milliseconds}});
       } else if (key == "crash") {
         scenario.crash = value;
-        ok = value == "unload" || value.rfind("tq_", 0) == 0;
+        if (value != "unload" && value.rfind("tq_", 0) != 0) problem = "expected tq_NAME or unload";
+      } else if (scenario.devices.empty()) {
+        problem = "a device setting belongs after [device]";
       } else {
-        ok = !scenario.devices.empty() && ApplyDeviceKey(key, value, &scenario.devices.back());
+        problem = ApplyDeviceKey(key, value, &scenario.devices.back());
       }
     }
-    if (!ok) {
-      *error = "scenario line " + std::to_string(number) + " not understood: " + line;
+    if (problem.empty() && awaitingResponse && line.rfind("Request:", 0) != 0 &&
+        line.rfind("Response:", 0) != 0) {
+      problem = "the Request: before has no Response: line";
+    }
+    if (!problem.empty()) {
+      *error = "scenario line " + std::to_string(number) + ": " + problem + ": " + line;
       return std::nullopt;
     }
+  }
+  if (awaitingResponse) {
+    *error = "scenario line " + std::to_string(number) + ": the last Request: has no Response: line";
+    return std::nullopt;
   }
   return scenario;
 }

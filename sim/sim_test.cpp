@@ -2,6 +2,7 @@
 // end-to-end tests can catch.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -29,12 +30,29 @@ TEST(SimScenario, RejectsLinesItDoesNotUnderstand) {
       "[device]\nno separator\n",
       "slow tq_Read = soon\n",
       "crash = everything\n",
+      "[device]\nslave = 7b3e 3 007d\n",
+      "[device]\nvid = 1a2\n",
+      "[device]\npid = 1g2b\n",
+      "[device]\nRequest:7E 01\n",
+      "[device]\nRequest:7E 01\nkind = 1\n",
+      "[device]\nRequest:7E 01\nRequest:7E 02\nResponse:01\n",
   };
   for (const std::string& text : bad) {
     std::string error;
     EXPECT_FALSE(sim::ParseScenario(text, &error)) << text;
-    EXPECT_NE(error.find("scenario line"), std::string::npos);
+    // "scenario line N: why: the line"
+    EXPECT_EQ(error.rfind("scenario line ", 0), 0u) << error;
+    EXPECT_GE(std::count(error.begin(), error.end(), ':'), 2) << error;
   }
+  // The tool's own output, pasted whole, adds nothing but the exchange.
+  std::string pasted;
+  const auto session = sim::ParseScenario(
+      "[device]\npid:3c4d,vid:1a2b.\r\n1. Unit1 SN:SN1 Fireware Ver:1.1\r\n"
+      "prefix=7b3e, surfix=, lenType=\nSelect=Request:7E 01 \nResponse:06 0D \n",
+      &pasted);
+  ASSERT_TRUE(session) << pasted;
+  ASSERT_EQ(session->devices.at(0).replays.size(), 1u);
+  EXPECT_EQ(session->devices.at(0).replays[0].response->at(0), (sim::Bytes{0x06, 0x0D}));
   std::string error;
   const auto scenario = sim::ParseScenario(
       "count = 3\n[device]\ninfo = A:\\x41\\r\\n\nanswer A B = 01 02 | 03\nslave = - 1 0d0a\n"
