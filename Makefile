@@ -60,9 +60,9 @@ bench:
 install: build
 	DESTDIR=$(DESTDIR) cmake --install build --prefix $(PREFIX)
 
-# A Debian package (.deb) in the build folder.
+# A Debian package (.deb) in the build folder: lintian-clean, reproducible.
 package: build
-	cd build && cpack -G DEB
+	bash tools/package.sh build
 
 clean:
 	rm -rf build build-*

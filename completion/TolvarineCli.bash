@@ -1,46 +1,54 @@
-# bash completion for TolvarineCli
+# bash completion for TolvarineCli, loaded by bash-completion.
+# shellcheck shell=bash
 
 _TolvarineCli() {
-  local cur=${COMP_WORDS[COMP_CWORD]}
-  local prev=${COMP_WORDS[COMP_CWORD-1]}
-  local command=${COMP_WORDS[1]}
-  COMPREPLY=()
+  local cur prev words cword
+  _init_completion || return
 
-  if [ "$COMP_CWORD" -eq 1 ]; then
-    COMPREPLY=($(compgen -W '--help -i --Gpic --firmware --export --import --execute' -- "$cur"))
+  local command=${words[1]-}
+  if ((cword == 1)); then
+    mapfile -t COMPREPLY < <(compgen -W '--help -i --Gpic --firmware --export --import --execute' -- "$cur")
     return
   fi
   case $prev in
     --len)
-      COMPREPLY=($(compgen -W '1 2l 2b' -- "$cur"))
-      return ;;
-    --prefix|--surfix|-vp)
-      return ;;  # a value the user types
+      mapfile -t COMPREPLY < <(compgen -W '1 2l 2b' -- "$cur")
+      return
+      ;;
+    --prefix | --surfix | -vp)
+      return # a value the user types
+      ;;
   esac
-  # Slave options after "--custom", as long as whole pairs precede.
-  if [ "${COMP_WORDS[2]}" = --custom ] && [ "$COMP_CWORD" -ge 3 ] &&
-     [ $(( (COMP_CWORD - 3) % 2 )) -eq 0 ] && [ "$COMP_CWORD" -le 7 ]; then
-    COMPREPLY=($(compgen -W '--prefix --len --surfix' -- "$cur"))
-    if [ "$command" = --import ] && [[ $cur != -* ]]; then
-      COMPREPLY+=($(compgen -f -X '!*.xml' -- "$cur") $(compgen -d -- "$cur"))
+  # Slave options after "--custom", as long as whole pairs precede; the file
+  # of "--import" is the last argument.
+  if [[ ${words[2]-} == --custom ]] && ((cword >= 3 && (cword - 3) % 2 == 0 && cword <= 7)); then
+    mapfile -t COMPREPLY < <(compgen -W '--prefix --len --surfix' -- "$cur")
+    if [[ $command == --import && $cur != -* ]]; then
+      _filedir
     fi
     return
   fi
-  if [ "$COMP_CWORD" -eq 2 ]; then
+  if ((cword == 2)); then
     case $command in
-      --execute) COMPREPLY=($(compgen -W '--custom' -- "$cur")) ;;
+      --execute)
+        mapfile -t COMPREPLY < <(compgen -W '--custom' -- "$cur")
+        ;;
       --import)
-        COMPREPLY=($(compgen -W '--custom' -- "$cur"))
-        COMPREPLY+=($(compgen -f -X '!*.xml' -- "$cur") $(compgen -d -- "$cur")) ;;
-      --export) COMPREPLY=($(compgen -f -X '!*.xml' -- "$cur") $(compgen -d -- "$cur")) ;;
-      --firmware) COMPREPLY=($(compgen -f -X '!*.bin' -- "$cur") $(compgen -d -- "$cur")) ;;
+        mapfile -t COMPREPLY < <(compgen -W '--custom' -- "$cur")
+        [[ $cur == -* ]] || _filedir
+        ;;
+      --export | --firmware)
+        # Any file: the tool takes whatever name it is given.
+        _filedir
+        ;;
     esac
     return
   fi
-  if [ "$COMP_CWORD" -eq 3 ]; then
+  if ((cword == 3)); then
     case $command in
-      --firmware|--export|--import|--execute) COMPREPLY=($(compgen -W '-vp' -- "$cur")) ;;
+      --firmware | --export | --import | --execute)
+        mapfile -t COMPREPLY < <(compgen -W '-vp' -- "$cur")
+        ;;
     esac
   fi
-}
-complete -F _TolvarineCli TolvarineCli
+} && complete -F _TolvarineCli TolvarineCli

@@ -1,49 +1,71 @@
 #!/usr/bin/env bash
-# Sources the completion and checks what it offers for a table of command
-# lines (the word being completed is the last one, possibly empty).
-set -u
+# Completion as a user gets it: an interactive bash in tmux, with
+# bash-completion, whose own loader (__load_completion) finds the script as
+# it would find the installed one. Each case types a command line, presses
+# Tab and reads the line back (or the list of choices shown).
+set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-source "$here/TolvarineCli.bash"
+for tool in tmux /usr/share/bash-completion/bash_completion; do
+  command -v "$tool" >/dev/null 2>&1 || [ -e "$tool" ] || { echo "missing $tool"; exit 1; }
+done
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-touch fw.bin notes.txt cfg.xml
-mkdir sub
+server=tolvarine-completion-$$
+cleanup() {
+  tmux -L "$server" kill-server 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/completions" "$work/bin" "$work/files/sub"
+ln -s "$here/TolvarineCli.bash" "$work/completions/TolvarineCli"
+printf '#!/bin/sh\n' >"$work/bin/TolvarineCli"
+chmod +x "$work/bin/TolvarineCli"
+(cd "$work/files" && touch fw.bin 'my fw.bin' FW2.BIN firmware.img cfg.xml notes.txt)
+cat >"$work/rc" <<RC
+PS1='$ '
+export BASH_COMPLETION_USER_DIR='$work'
+PATH='$work/bin':\$PATH
+source /usr/share/bash-completion/bash_completion
+bind 'set show-all-if-ambiguous on'
+bind 'set bell-style none'
+cd '$work/files'
+RC
+tmux -L "$server" new-session -d -x 160 -y 40 "bash --noprofile --rcfile '$work/rc' -i"
+sleep 0.5
 
 failures=0
+# expect TYPED SEEN: after TYPED and Tab, the screen shows SEEN on a line.
 expect() {
-  local line=$1 want=$2
-  read -r -a COMP_WORDS <<< "$line"
-  [[ $line == *" " ]] && COMP_WORDS+=("")
-  COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 ))
-  _TolvarineCli
-  local got
-  got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ')
-  want=$(printf '%s\n' $want | sort | tr '\n' ' ')
-  if [ "$got" != "$want" ]; then
-    echo "FAIL '$line': got '$got', want '$want'"
+  local typed=$1 seen=$2 screen=""
+  tmux -L "$server" send-keys -l "$typed"
+  tmux -L "$server" send-keys Tab
+  for _ in $(seq 20); do
+    sleep 0.1
+    # Lines as shown, and without the blanks that pad a list of choices.
+    screen=$(tmux -L "$server" capture-pane -p -N)
+    screen+=$'\n'$(awk '{ sub(/ +$/, ""); print }' <<<"$screen")
+    grep -qxF -- "$seen" <<<"$screen" && break
+  done
+  if ! grep -qxF -- "$seen" <<<"$screen"; then
+    echo "FAIL '$typed<Tab>': no line '$seen' in:"
+    sed '/^$/d' <<<"$screen" | tail -n 5
     failures=$((failures + 1))
   fi
+  tmux -L "$server" send-keys C-u C-l
+  sleep 0.1
 }
 
-expect "TolvarineCli " "--help -i --Gpic --firmware --export --import --execute"
-expect "TolvarineCli --e" "--export --execute"
-expect "TolvarineCli --execute " "--custom"
-expect "TolvarineCli --import " "--custom cfg.xml sub"
-expect "TolvarineCli --export " "cfg.xml sub"
-expect "TolvarineCli --firmware " "fw.bin sub"
-expect "TolvarineCli --firmware f" "fw.bin"
-expect "TolvarineCli --Gpic " ""
-expect "TolvarineCli --execute --custom " "--prefix --len --surfix"
-expect "TolvarineCli --execute --custom --len " "1 2l 2b"
-expect "TolvarineCli --execute --custom --len 2" "2l 2b"
-expect "TolvarineCli --execute --custom --prefix " ""
-expect "TolvarineCli --execute --custom --prefix 7b3e " "--prefix --len --surfix"
-expect "TolvarineCli --import --custom --len 2l " "--prefix --len --surfix cfg.xml sub"
-expect "TolvarineCli --export out.xml " "-vp"
-expect "TolvarineCli --execute RRDDUR2000 " "-vp"
-expect "TolvarineCli --export out.xml -vp " ""
-expect "TolvarineCli -i " ""
+expect 'TolvarineCli --fi' '$ TolvarineCli --firmware '
+expect 'TolvarineCli --firmware su' '$ TolvarineCli --firmware sub/'
+expect 'TolvarineCli --firmware my' '$ TolvarineCli --firmware my\ fw.bin '
+expect 'TolvarineCli --firmware FW' '$ TolvarineCli --firmware FW2.BIN '
+expect 'TolvarineCli --firmware firmware.' '$ TolvarineCli --firmware firmware.img '
+expect 'TolvarineCli --export n' '$ TolvarineCli --export notes.txt '
+expect 'TolvarineCli --import --c' '$ TolvarineCli --import --custom '
+expect 'TolvarineCli --import --custom --len 2l c' '$ TolvarineCli --import --custom --len 2l cfg.xml '
+expect 'TolvarineCli --execute --custom --p' '$ TolvarineCli --execute --custom --prefix '
+expect 'TolvarineCli --execute --custom --len 2' '2b  2l'
+expect 'TolvarineCli --export out.xml -' '$ TolvarineCli --export out.xml -vp '
+expect 'TolvarineCli --e' '--execute  --export'
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures completion case(s) failed"
