@@ -1,25 +1,72 @@
 #!/usr/bin/env bash
-# Runs TolvarineCli against the simulated device library in a fresh folder
-# and shows every command at work.
-set -eu
-build=$(cd "${1:-build}" && pwd)
-demo="$build/demo"
-rm -rf "$demo"
-mkdir -p "$demo"
-cp "$build/Tolvarine.so" "$demo/"
-cd "$demo"
-printf 'readtimeout=1500\n' > setting.ini
-printf 'simulated firmware image\n' > firmware.bin
+# Runs the examples of README.md (its "console" blocks: a "$ " line is a
+# command, the lines after it are its output) against the simulated device
+# library, in a fresh folder holding the library, the sample scenarios,
+# firmware.bin and a setting.ini:
+#   tools/demo.sh BUILD_DIR           shows each command and what it prints
+#   tools/demo.sh BUILD_DIR --check   compares the output with README.md,
+#                                     byte for byte but for the \r of listings
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build}" && pwd)
+check=false
+[ "${2:-}" = --check ] && check=true
+if $check; then
+  demo=$(mktemp -d)
+  trap 'rm -rf "$demo"' EXIT
+else
+  demo=$build/demo
+  rm -rf "$demo"
+  mkdir -p "$demo"
+fi
+cp "$build/Tolvarine.so" "$root"/sim/scenarios/*.sim "$demo/"
+printf 'readtimeout=1500\n' >"$demo/setting.ini"
+printf 'simulated firmware image\n' >"$demo/firmware.bin"
+
+failures=0
+# Runs one example; in check mode compares its output with the expected one.
 run() {
-  printf '\n$ TolvarineCli %s\n' "$*"
-  "$build/TolvarineCli" "$@"
+  local command=$1 expected=$2 actual
+  actual=$(cd "$demo" && PATH="$build:$PATH" bash -c "$command" 2>&1 | tr -d '\r'; echo x)
+  actual=${actual%x}
+  if ! $check; then
+    printf '\n$ %s\n%s' "$command" "$actual"
+  elif [ "$actual" != "$expected" ]; then
+    echo "README example differs: $command"
+    diff <(printf '%s' "$expected") <(printf '%s' "$actual") || true
+    failures=$((failures + 1))
+  fi
 }
-run -i
-run --execute RRDDUR2000
-run --execute RDVER
-run --Gpic
-run --export config.xml
-run --import config.xml
-run --firmware firmware.bin
-printf '\nThe picture and the configuration are in %s:\n' "$demo"
-ls -l "$demo/test.bmp" "$demo/config.xml"
+
+inside=false
+command=""
+expected=""
+count=0
+while IFS= read -r line; do
+  if ! $inside; then
+    [ "$line" = '```console' ] && inside=true
+    continue
+  fi
+  if [ "$line" = '```' ] || [[ $line == '$ '* ]]; then
+    if [ -n "$command" ]; then
+      run "$command" "$expected"
+      count=$((count + 1))
+    fi
+    command=""
+    expected=""
+    if [ "$line" = '```' ]; then
+      inside=false
+    else
+      command=${line#'$ '}
+    fi
+    continue
+  fi
+  expected+="$line"$'\n'
+done <"$root/README.md"
+
+if $check; then
+  [ "$failures" -eq 0 ] || { echo "$failures of $count README examples differ"; exit 1; }
+  echo "all $count README examples reproduce"
+else
+  printf '\nThe files the examples wrote are in %s.\n' "$demo"
+fi
