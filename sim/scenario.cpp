@@ -111,8 +111,7 @@ std::string ParseYes(const std::string& value, bool* flag) {
 }
 
 // "" when the value is one of two words (the first sets *flag).
-std::string ParseEither(const std::string& value, const char* set, const char* unset,
-                        bool* flag) {
+std::string ParseEither(const std::string& value, const char* set, const char* unset, bool* flag) {
   *flag = value == set;
   if (value == set || value == unset) return "";
   return std::string("expected ") + set + " or " + unset;
@@ -193,7 +192,8 @@ std::string ApplyDeviceKey(const std::string& key, const std::string& value, Dev
   } else if (key == "firmware") {
     if (!ParseFailure(value, true, &device->firmware)) return "expected fail STATUS REASON";
   } else if (key == "export" || key == "import") {
-    if (!ParseFailure(value, false, key == "export" ? &device->exportConfig : &device->importConfig)) {
+    if (!ParseFailure(value, false,
+                      key == "export" ? &device->exportConfig : &device->importConfig)) {
       return "expected fail REASON";
     }
   } else {
@@ -228,7 +228,8 @@ std::string ApplyTraceLine(const std::string& line, bool* awaitingResponse, Devi
 bool IsToolOutput(const std::string& line) {
   return line.rfind("prefix=", 0) == 0 || line.rfind("pid:", 0) == 0 ||
          (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])) &&
-          line.find(" SN:") != std::string::npos && line.find(" Fireware Ver:") != std::string::npos);
+          line.find(" SN:") != std::string::npos &&
+          line.find(" Fireware Ver:") != std::string::npos);
 }
 
 }  // namespace
@@ -339,7 +340,8 @@ std::optional<Scenario> ParseScenario(const std::string& text, std::string* erro
     }
   }
   if (awaitingResponse) {
-    *error = "scenario line " + std::to_string(number) + ": the last Request: has no Response: line";
+    *error =
+        "scenario line " + std::to_string(number) + ": the last Request: has no Response: line";
     return std::nullopt;
   }
   return scenario;
