@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "frame/exchange_internal.h"
 
 namespace {
 
@@ -39,6 +44,58 @@ TEST(PrintData, MatchesThePlainFormatAtEverySize) {
     std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + 7);
     EXPECT_EQ(Printed(size % 2, bytes), Reference(size % 2, bytes)) << size;
+  }
+}
+
+// The vector encoders write what the table encoder writes, for every byte
+// value, at every offset within a 32-byte block, and on random data.
+TEST(EncodeHexTrace, VectorAndTableEncodersAgree) {
+#if defined(__x86_64__)
+  if (!__builtin_cpu_supports("ssse3")) GTEST_SKIP() << "no SSSE3 on this processor";
+  std::vector<std::uint8_t> bytes(256 + 4096 + 33);
+  for (std::size_t i = 0; i < 256; ++i) bytes[i] = static_cast<std::uint8_t>(i);
+  std::mt19937 random(20261208);
+  for (std::size_t i = 256; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(random());
+  for (std::size_t offset = 0; offset < 33; ++offset) {
+    const std::span<const std::uint8_t> input(bytes.data() + offset, bytes.size() - offset);
+    std::string table(input.size() * 3 + 1, '?');
+    EXPECT_EQ(EncodeHexTraceTable(input, table.data()), input.size() * 3);
+    table.resize(input.size() * 3);
+    for (const bool avx2 : {false, true}) {
+      if (avx2 && !__builtin_cpu_supports("avx2")) continue;
+      std::string vector(input.size() * 3 + 1, '?');
+      EXPECT_EQ((avx2 ? EncodeHexTraceAvx2 : EncodeHexTraceSsse3)(input, vector.data()),
+                input.size() * 3);
+      vector.resize(input.size() * 3);
+      ASSERT_EQ(vector, table) << offset << (avx2 ? " avx2" : " ssse3");
+    }
+  }
+#else
+  GTEST_SKIP() << "no vector encoder on this processor";
+#endif
+}
+
+// Pages are made for what the next read may fill; what the library put in
+// the same page before it stays as it was.
+TEST(ReadLoop, MakingPagesChangesNoByte) {
+  const std::size_t size = 64 * 1024;
+  auto* buffer = static_cast<std::uint8_t*>(std::calloc(size, 1));
+  ASSERT_NE(buffer, nullptr);
+  std::memset(buffer, 0xAB, 5000);
+  MakePages({buffer + 5000, 20000});
+  EXPECT_LE(PauseBetweenReads({buffer + 25000, 30000}), 30000u);
+  for (std::size_t i = 0; i < size; ++i) {
+    ASSERT_EQ(buffer[i], i < 5000 ? 0xAB : 0) << i;
+  }
+  std::free(buffer);
+}
+
+// Never shorter than the 50 us the device is given between two reads.
+TEST(ReadLoop, PauseLastsAtLeastFiftyMicroseconds) {
+  for (int i = 0; i < 20; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    PauseBetweenReads({});
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(50));
   }
 }
 

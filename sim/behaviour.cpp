@@ -225,7 +225,7 @@ std::string Receive(Device& device, std::span<const std::uint8_t> bytes) {
   for (const Replay& replay : device.replays) {
     if (std::equal(bytes.begin(), bytes.end(), replay.request.begin(), replay.request.end())) {
       if (replay.response) {
-        for (const Bytes& piece : *replay.response) device.pending.emplace_back(piece);
+        for (const Bytes& piece : *replay.response) device.pending.push_back({piece});
       }
       return "";
     }
@@ -238,9 +238,11 @@ std::string Receive(Device& device, std::span<const std::uint8_t> bytes) {
   if (device.silent) return "";
   const Answer* answer = FindAnswer(device, *command);
   if (answer != nullptr) {
-    for (const Bytes& piece : answer->pieces) device.pending.emplace_back(piece);
+    for (const Piece& piece : answer->pieces) {
+      device.pending.push_back({piece.bytes, piece.fillAt, piece.fillSize});
+    }
   } else if (!device.unknownAnswer.empty()) {
-    device.pending.emplace_back(device.unknownAnswer);
+    device.pending.push_back({device.unknownAnswer});
   }
   return "";
 }

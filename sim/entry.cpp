@@ -338,11 +338,19 @@ int tq_Read(void* handle, char* buffer, unsigned capacity, unsigned timeout) {
     // A device with nothing to say keeps the read waiting; a signal ends it.
     result = -1;
   } else if (!device->pending.empty()) {
-    std::span<const std::uint8_t>& piece = device->pending.front();
-    const std::size_t count = std::min<std::size_t>(piece.size(), capacity);
-    std::memcpy(buffer, piece.data(), count);
-    piece = piece.subspan(count);
-    if (piece.empty()) device->pending.pop_front();
+    sim::Pending& piece = device->pending.front();
+    auto* out = reinterpret_cast<std::uint8_t*>(buffer);
+    const std::size_t count =
+        std::min<std::size_t>(piece.bytes.empty() ? piece.fillLeft : piece.bytes.size(), capacity);
+    if (piece.bytes.empty()) {
+      sim::FillPattern(piece.fillAt, out, count);
+      piece.fillAt += count;
+      piece.fillLeft -= count;
+    } else {
+      std::memcpy(out, piece.bytes.data(), count);
+      piece.bytes = piece.bytes.subspan(count);
+    }
+    if (piece.bytes.empty() && piece.fillLeft == 0) device->pending.pop_front();
     result = static_cast<int>(count);
     // Claims more than it was offered (and more than it stored).
     if (device->read == sim::ReadMode::kOverclaim) {

@@ -1,6 +1,7 @@
 #include "sim/scenario.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -71,8 +72,8 @@ bool ParseFailure(const std::string& value, bool withStatus, Failure* failure) {
 }
 
 // "HEX | HEX | ..." or "fill SIZE in PIECE".
-std::optional<std::vector<Bytes>> ParsePieces(const std::string& value) {
-  std::vector<Bytes> pieces;
+std::optional<std::vector<Piece>> ParsePieces(const std::string& value) {
+  std::vector<Piece> pieces;
   const std::vector<std::string> words = Words(value);
   if (!words.empty() && words[0] == "fill") {
     unsigned size = 0;
@@ -81,25 +82,15 @@ std::optional<std::vector<Bytes>> ParsePieces(const std::string& value) {
         !ParseUnsigned(words[3], &piece) || piece == 0) {
       return std::nullopt;
     }
-    // Byte i is i * 7 + 1: a pattern of period 256, laid down by copying.
-    std::uint8_t period[256];
-    for (unsigned i = 0; i < 256; ++i) period[i] = static_cast<std::uint8_t>(i * 7 + 1);
     for (unsigned at = 0; at < size; at += piece) {
-      Bytes bytes(std::min(piece, size - at));
-      for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t phase = (at + i) % 256;
-        const std::size_t count = std::min(256 - phase, bytes.size() - i);
-        std::memcpy(bytes.data() + i, period + phase, count);
-        i += count;
-      }
-      pieces.push_back(std::move(bytes));
+      pieces.push_back({{}, at, std::min(piece, size - at)});
     }
     return pieces;
   }
   for (const std::string& part : Split(value, '|')) {
     auto bytes = DecodeHex(part);
     if (!bytes || bytes->empty()) return std::nullopt;
-    pieces.push_back(std::move(*bytes));
+    pieces.push_back({std::move(*bytes)});
   }
   return pieces;
 }
@@ -233,6 +224,21 @@ bool IsToolOutput(const std::string& line) {
 }
 
 }  // namespace
+
+void FillPattern(std::size_t at, std::uint8_t* out, std::size_t count) {
+  // Period 256, laid down by copying.
+  static const auto period = [] {
+    std::array<std::uint8_t, 256> bytes{};
+    for (unsigned i = 0; i < 256; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    return bytes;
+  }();
+  for (std::size_t i = 0; i < count;) {
+    const std::size_t phase = (at + i) % 256;
+    const std::size_t run = std::min(256 - phase, count - i);
+    std::memcpy(out + i, period.data() + phase, run);
+    i += run;
+  }
+}
 
 std::optional<Bytes> DecodeHex(const std::string& text) {
   Bytes bytes;

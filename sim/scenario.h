@@ -22,9 +22,25 @@ struct Failure {
   std::string reason;
 };
 
+// One piece of an answer, delivered by reads: stored bytes, or a run of the
+// fill pattern (byte i is i * 7 + 1), made only when it is read, so that a
+// scenario with a large answer costs nothing until the answer is asked for.
+struct Piece {
+  Bytes bytes;
+  std::size_t fillAt = 0;
+  std::size_t fillSize = 0;  // > 0: a run of the pattern
+};
+
 struct Answer {
   std::string command;        // as the device sees it, without a '@' marker
-  std::vector<Bytes> pieces;  // one per Read
+  std::vector<Piece> pieces;  // one per Read
+};
+
+// What the device has still to say of one piece.
+struct Pending {
+  std::span<const std::uint8_t> bytes;  // stored bytes left
+  std::size_t fillAt = 0;               // or the pattern from here
+  std::size_t fillLeft = 0;
 };
 
 struct Replay {
@@ -55,9 +71,9 @@ struct Device {
   bool pictureDataFails = false;
   Failure firmware, exportConfig, importConfig;
 
-  // What the device has still to say, one piece per Read; the pieces point
-  // into the answers above, which stay put once the scenario is read.
-  std::deque<std::span<const std::uint8_t>> pending;
+  // What the device has still to say, one piece per Read; stored pieces
+  // point into the answers above, which stay put once the scenario is read.
+  std::deque<Pending> pending;
   bool open = false;
 };
 
@@ -84,6 +100,9 @@ std::optional<Scenario> ParseScenario(const std::string& text, std::string* erro
 
 // The scenario used when none is named: one ready device.
 extern const char* const kDefaultScenario;
+
+// Writes `count` bytes of the fill pattern, from byte `at` of it.
+void FillPattern(std::size_t at, std::uint8_t* out, std::size_t count);
 
 // Decodes hex pairs separated by optional blanks ("7E 01", "7e01").
 std::optional<Bytes> DecodeHex(const std::string& text);

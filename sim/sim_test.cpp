@@ -65,7 +65,8 @@ TEST(SimScenario, RejectsLinesItDoesNotUnderstand) {
   EXPECT_EQ(device.answers.at(0).command, "A B");
   EXPECT_EQ(device.answers.at(0).pieces.size(), 2u);
   EXPECT_EQ(device.answers.at(1).pieces.size(), 3u);
-  EXPECT_EQ(device.answers.at(1).pieces.back().size(), 2u);
+  EXPECT_EQ(device.answers.at(1).pieces.back().fillSize, 2u);
+  EXPECT_EQ(device.answers.at(1).pieces.back().fillAt, 8u);
   EXPECT_EQ(device.slavePrefix, "");
   EXPECT_EQ(device.slaveSuffix, "0d0a");
   EXPECT_TRUE(sim::ParseScenario(sim::kDefaultScenario, &error)) << error;
