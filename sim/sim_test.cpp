@@ -67,6 +67,12 @@ TEST(SimScenario, RejectsLinesItDoesNotUnderstand) {
   EXPECT_EQ(device.answers.at(1).pieces.size(), 3u);
   EXPECT_EQ(device.answers.at(1).pieces.back().fillSize, 2u);
   EXPECT_EQ(device.answers.at(1).pieces.back().fillAt, 8u);
+  // Made when read, from any offset: byte i of the pattern is i * 7 + 1.
+  std::vector<std::uint8_t> run(1000);
+  sim::FillPattern(300, run.data(), run.size());
+  for (std::size_t i = 0; i < run.size(); ++i) {
+    ASSERT_EQ(run[i], static_cast<std::uint8_t>((300 + i) * 7 + 1)) << i;
+  }
   EXPECT_EQ(device.slavePrefix, "");
   EXPECT_EQ(device.slaveSuffix, "0d0a");
   EXPECT_TRUE(sim::ParseScenario(sim::kDefaultScenario, &error)) << error;
