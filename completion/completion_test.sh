@@ -5,8 +5,12 @@
 # Tab and reads the line back (or the list of choices shown).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# Without them (a fresh machine; .ci/run installs both) the test is skipped.
 for tool in tmux /usr/share/bash-completion/bash_completion; do
-  command -v "$tool" >/dev/null 2>&1 || [ -e "$tool" ] || { echo "missing $tool"; exit 1; }
+  command -v "$tool" >/dev/null 2>&1 || [ -e "$tool" ] || {
+    echo "skipped: $tool is not installed"
+    exit 77
+  }
 done
 work=$(mktemp -d)
 server=tolvarine-completion-$$
