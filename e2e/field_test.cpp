@@ -256,8 +256,9 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
         .status = 128 + SIGINT,
         .interrupt = {SIGINT, "tq_Read waits"}},
        std::string(kRequest) + "Response:06 0D \n",
-       {},
-       "tq_Read gives up: interrupted\ntq_Read(dev0, 10485758, 200) -> -1\n" + kReleased},
+       // The read gives up (under valgrind its wait may run out instead).
+       {"tq_Read(dev0, 10485760, 2000) -> 2", "tq_Read waits 5000 ms"},
+       kReleased},
       {"interrupt at the prompt",
        {"--export", "o.xml"},
        {.scenario = Devices(2), .status = 128 + SIGINT, .interrupt = {SIGINT, "Select="}},
