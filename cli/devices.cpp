@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "cli/run.h"
+#include "cli/text.h"
 #include "devlib/interrupts.h"
 #include "devlib/streams.h"
 #include "devlib/wrappers.h"
@@ -18,16 +19,19 @@ namespace {
 struct FieldKeys {
   std::string_view itemKey;  // kind code 4
   std::string_view lineKey;  // other kinds
+  const char* jsonName;
   std::array<char, 128> DeviceFields::*field;
 };
 
 constexpr FieldKeys kFieldKeys[] = {
-    {"Product Name=", "Product Name:", &DeviceFields::product},
-    {"Serial Number=", "Serial Number:", &DeviceFields::serial},
-    {"Firmware Version=", "Firmware Version:", &DeviceFields::firmware},
+    {"Product Name=", "Product Name:", "product", &DeviceFields::product},
+    {"Serial Number=", "Serial Number:", "serial", &DeviceFields::serial},
+    {"Firmware Version=", "Firmware Version:", "firmware", &DeviceFields::firmware},
 };
 constexpr std::int32_t kItemKind = 4;
 constexpr std::string_view kBlanks = " \t\n\r";
+constexpr std::size_t kSelectorLength = 9;  // "vid:pid", four characters each
+constexpr std::size_t kIdLength = 4;
 
 DeviceFields FieldsOfDevice(unsigned index) {
   st_device_info record;
@@ -100,6 +104,64 @@ void ShowDevice() {
     std::printf("Firmware version: %s\r\n", fields.firmware.data());
     std::fputs("/*************************************/\r\n", stdout);
   }
+}
+
+void ShowDevicesAsJson() {
+  const unsigned shown = ShownDevices();
+  std::fputs("[", stdout);
+  for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
+    const DeviceFields fields = FieldsOfDevice(i);
+    std::printf("%s\n  {\"device\": %u", i == 0 ? "" : ",", i + 1);
+    for (const FieldKeys& keys : kFieldKeys) {
+      std::printf(", \"%s\": ", keys.jsonName);
+      PutJsonString((fields.*keys.field).data(), stdout);
+    }
+    std::fputs("}", stdout);
+  }
+  if (Interruption() == 0) std::fputs("\n]\n", stdout);
+}
+
+Outcome SelectDeviceByIds(const char* value) {
+  // A short selector cannot be split: asking for it would name no device
+  // the user meant.
+  if (strnlen(value, kSelectorLength) < kSelectorLength) {
+    std::printf("no device [%s]\n", value);
+    return Outcome::kNoDevice;
+  }
+  char vid[10] = {};
+  char pid[10] = {};
+  std::memcpy(vid, value, kIdLength);
+  std::memcpy(pid, value + kIdLength + 1, kIdLength);
+  std::printf("pid:%s,vid:%s.\r\n", pid, vid);
+  const int index = FindDeviceIndexByPIDVID(g_hDeviceList, vid, pid);
+  if (Interruption() != 0) return Outcome::kNoDevice;
+  // Only an index of the list is a device; anything else names none.
+  if (index < 0 || static_cast<std::uint32_t>(index) >= g_deviceCounts) {
+    std::printf("no device [%s]\n", value);
+    return Outcome::kNoDevice;
+  }
+  g_selDevice = index;
+  return Outcome::kDone;
+}
+
+Outcome SelectDeviceBySerial(const char* value) {
+  const std::string_view serial(value);
+  unsigned matches = 0;
+  // An empty value would match every device that reports no serial number.
+  const unsigned shown = serial.empty() ? 0 : ShownDevices();
+  for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
+    if (std::string_view(FieldsOfDevice(i).serial.data()) != serial) continue;
+    if (matches++ == 0) g_selDevice = static_cast<std::int32_t>(i);
+  }
+  if (Interruption() != 0) return Outcome::kNoDevice;
+  if (matches == 1) return Outcome::kDone;
+  g_selDevice = -1;
+  if (matches == 0) {
+    std::printf("no device [%s]\n", value);
+  } else {
+    std::printf("%u devices have serial number [%s]\n", matches, value);
+  }
+  return Outcome::kNoDevice;
 }
 
 bool ReadSelection(std::FILE* in, int* value) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "devlib/contract.h"
+#include "process/outcome.h"
 
 // Printable values of one device, each NUL-terminated within its field
 // (empty when the info text does not give it).
@@ -34,6 +35,20 @@ constexpr unsigned kMaxShownDevices = 1024;
 
 // Prints one block per device of g_hDeviceList.
 void ShowDevice();
+
+// Prints the devices of g_hDeviceList as one JSON array of objects
+// {"device": N, "product": ..., "serial": ..., "firmware": ...} in device
+// order, N one-based, and a line feed. Interrupted, it leaves the array
+// unclosed, so that no reader takes part of the list for all of it.
+void ShowDevicesAsJson();
+
+// Set g_selDevice to the device that `value` (argument 4) names and return
+// kDone; otherwise print why no device is chosen and return kNoDevice.
+// SelectDeviceByIds takes "vid:pid" (four characters each, one between)
+// and asks the library; SelectDeviceBySerial reads every device's serial
+// number and takes the one device whose serial equals `value` exactly.
+Outcome SelectDeviceByIds(const char* value);
+Outcome SelectDeviceBySerial(const char* value);
 
 // Prints the menu, asks "Select=" and sets g_selDevice to the chosen index.
 // Returns false, after "No Device Selected", when the answer is no device,

@@ -19,63 +19,66 @@ constexpr std::uint64_t kMaxPictureBytes = std::numeric_limits<std::int32_t>::ma
 
 }  // namespace
 
-void HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
+Outcome HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
   unsigned width = 0;
   unsigned height = 0;
   // The byte count must fit the int the library takes, and so must each side.
   if (!GetPicSize(device, &width, &height) || std::uint64_t{width} * height > kMaxPictureBytes ||
       width > kMaxPictureBytes || height > kMaxPictureBytes) {
     std::puts("Failed to get image resolution");
-    return;
+    return Outcome::kFailed;
   }
-  if (Interruption() != 0) return;
+  if (Interruption() != 0) return Outcome::kFailed;
   const auto size = static_cast<int>(std::uint64_t{width} * height);
   // One byte at least, so that a 0 x 0 picture still has a buffer to pass.
   const CallocBuffer<unsigned char> buffer(
       static_cast<unsigned char*>(std::calloc(size > 0 ? size : 1, 1)));
   if (!buffer || !GetPicData(device, buffer.get(), size)) {
     std::puts("Failed to get image data");
-    return;
+    return Outcome::kFailed;
   }
-  if (Interruption() != 0) return;
+  if (Interruption() != 0) return Outcome::kFailed;
   char fileName[128] = "test.bmp";
   // A picture that was not saved must not pass for one that was.
   if (!SavePicDataToFile(fileName, buffer.get(), static_cast<int>(width), static_cast<int>(height),
                          8)) {
     std::printf("Failed to save image file %s\n", fileName);
+    return Outcome::kFailed;
   }
+  return Outcome::kDone;
 }
 
-void HandleFirmware(void* device, int argc, char** argv) {
+Outcome HandleFirmware(void* device, int argc, char** argv) {
   if (argc <= 2) {
     std::puts("No firmware file");
-    return;
+    return Outcome::kRefused;
   }
   unsigned status = std::numeric_limits<unsigned>::max();
   const bool ok = UpdateKernelDevice(device, argv[2], 0, &status);
   std::printf("updateError=%d,%s\n", static_cast<int>(status),
               ok ? "succeed in updating the firmware " : "failed to update the firmware");
+  return ok ? Outcome::kDone : Outcome::kFailed;
 }
 
-void HandleExport(void* device, int argc, char** argv) {
+Outcome HandleExport(void* device, int argc, char** argv) {
   if (argc <= 2) {
     std::puts("No export xml file");
-    return;
+    return Outcome::kRefused;
   }
-  std::fputs(
-      ReadDevCfgToXml(device, argv[2]) ? "Export xml file succeeful\n" : "Export xml file failed\n",
-      stdout);
+  const bool ok = ReadDevCfgToXml(device, argv[2]);
+  std::fputs(ok ? "Export xml file succeeful\n" : "Export xml file failed\n", stdout);
+  return ok ? Outcome::kDone : Outcome::kFailed;
 }
 
-void HandleImport(void* device, int argc, char** argv) {
+Outcome HandleImport(void* device, int argc, char** argv) {
   if (argc <= 2) {
     std::puts("No execute command");
-    return;
+    return Outcome::kRefused;
   }
   bool ok = false;
   if (std::string_view(argv[2]) == "--custom") {
     const std::optional<SlaveOptions> options = ParseSlaveOptions(argc, argv);
-    if (!options) return;
+    if (!options) return Outcome::kRefused;
     const std::int32_t timeout = getReadTimeout();
     ok = WriteCfgToSlaveDev(device, options->prefix, options->suffix, options->lengthType,
                             options->payload, timeout);
@@ -85,8 +88,9 @@ void HandleImport(void* device, int argc, char** argv) {
   }
   if (ok) {
     std::puts("Write configure to device successful.");
-    return;
+    return Outcome::kDone;
   }
   const char* reason = GetLastError();
   if (reason != nullptr) std::printf("%s", reason);
+  return Outcome::kFailed;
 }

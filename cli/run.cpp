@@ -1,7 +1,6 @@
 #include "cli/run.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string_view>
 
 #include "cli/devices.h"
@@ -19,9 +18,11 @@ std::int32_t g_selDevice = -1;
 
 namespace {
 
-enum class Stage { kHelp, kList, kDevice };
+// kVersion is served before the library is loaded; kHelp, kList and
+// kVersion have nothing to show but their output.
+enum class Stage { kVersion, kHelp, kList, kDevice };
 
-using Handler = void (*)(void* device, int argc, char** argv);
+using Handler = Outcome (*)(void* device, int argc, char** argv);
 
 struct Command {
   std::string_view word;
@@ -30,6 +31,7 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
+    {"--version", Stage::kVersion, nullptr},
     {"--help", Stage::kHelp, nullptr},
     {"-i", Stage::kList, nullptr},
     {"--Gpic", Stage::kDevice, HandleGetPicture},
@@ -39,15 +41,27 @@ constexpr Command kCommands[] = {
     {"--import", Stage::kDevice, HandleImport},
 };
 
-constexpr int kEnumFlags = 7;
-constexpr std::size_t kSelectorLength = 9;  // "vid:pid", four characters each
-constexpr std::size_t kIdLength = 4;
+// Options that choose the device as argument 3, their value being
+// argument 4; anywhere else they would be taken for a command, a file name
+// or an option value.
+struct Selector {
+  std::string_view option;
+  Outcome (*select)(const char* value);
+  const char* misplaced;
+};
 
-const Command* FindCommand(std::string_view word) {
-  for (const Command& command : kCommands) {
-    if (command.word == word) return &command;
-  }
-  return nullptr;
+constexpr Selector kSelectors[] = {
+    {"-vp", SelectDeviceByIds,
+     "Option -vp must be the third argument: TolvarineCli {option} -vp vid:pid"},
+    {"-sn", SelectDeviceBySerial,
+     "Option -sn must be the third argument: TolvarineCli {option} -sn serial"},
+};
+
+constexpr int kEnumFlags = 7;
+
+// "-i --json": the listing as JSON.
+bool ListsAsJson(int argc, char** argv) {
+  return argc >= 3 && std::string_view(argv[2]) == "--json";
 }
 
 void ReleaseDeviceList() {
@@ -56,90 +70,88 @@ void ReleaseDeviceList() {
   g_selDevice = -1;
 }
 
-// Chooses the device by the "-vp" selector (argument 3 and 4), without
-// asking when there is one device, or by asking. Returns false when no
-// device was chosen; its message has been printed.
-bool ChooseDevice(int argc, char** argv) {
-  if (argc >= 4 && std::string_view(argv[3]) == "-vp") {
-    const char* selector = argc >= 5 ? argv[4] : "";
-    // A short selector cannot be split: asking for it would name no device
-    // the user meant.
-    if (strnlen(selector, kSelectorLength) < kSelectorLength) {
-      std::printf("no device [%s]\n", selector);
-      return false;
+const Command* FindCommand(std::string_view word) {
+  for (const Command& command : kCommands) {
+    if (command.word == word) return &command;
+  }
+  return nullptr;
+}
+
+// The refusal of a selector option that stands elsewhere than as argument
+// 3 of a device command, or null.
+const char* MisplacedSelector(int argc, char** argv) {
+  for (const Selector& selector : kSelectors) {
+    for (int i = 2; i < argc; ++i) {
+      if (i != 3 && argv[i] == selector.option) return selector.misplaced;
     }
-    char vid[10] = {};
-    char pid[10] = {};
-    std::memcpy(vid, selector, kIdLength);
-    std::memcpy(pid, selector + kIdLength + 1, kIdLength);
-    std::printf("pid:%s,vid:%s.\r\n", pid, vid);
-    const int index = FindDeviceIndexByPIDVID(g_hDeviceList, vid, pid);
-    if (Interruption() != 0) return false;
-    // Only an index of the list is a device; anything else names none.
-    if (index < 0 || static_cast<std::uint32_t>(index) >= g_deviceCounts) {
-      std::printf("no device [%s]\n", selector);
-      return false;
-    }
-    g_selDevice = index;
-    return true;
+  }
+  return nullptr;
+}
+
+// Chooses the device: by the selector of argument 3, without asking when
+// there is one device, or by asking. Returns kDone when g_selDevice names
+// it; otherwise the refusal has been printed.
+Outcome ChooseDevice(int argc, char** argv) {
+  for (const Selector& selector : kSelectors) {
+    if (argc >= 4 && argv[3] == selector.option) return selector.select(argc >= 5 ? argv[4] : "");
   }
   if (g_deviceCounts == 1) {
     g_selDevice = 0;
-    return true;
+    return Outcome::kDone;
   }
-  return SelectDevice();
+  return SelectDevice() ? Outcome::kDone : Outcome::kNoDevice;
 }
 
-// Enumerates the devices and runs the command on them; the list is released
-// on return. Returns false when there was no device to report.
-bool RunOnDevices(const Command& command, int argc, char** argv) {
-  g_hDeviceList = EnumDevices(&g_deviceCounts, kEnumFlags);
-  // A list handle is needed for every further call; a count without a list
-  // describes no device that could be used.
-  const bool found = g_deviceCounts != 0 && g_hDeviceList != nullptr;
-  if (!found || Interruption() != 0) {
-    // Nothing more but the release; an interrupted search found nothing to report.
-  } else if (command.stage == Stage::kList) {
-    ShowDevice();
-  } else if (ChooseDevice(argc, argv)) {
-    void* device = OpenDevice(g_hDeviceList, static_cast<unsigned>(g_selDevice), PROTOCOL_DEFAULT);
-    if (device == nullptr) {
-      std::puts("Failed to open the device");
-    } else if (Interruption() == 0) {
-      command.handler(device, argc, argv);
-    }
-    CloseDevice(&device);
+// Lists the devices of the enumerated list, or chooses one, opens it, runs
+// the command's handler on it and closes it.
+Outcome RunOnDevices(const Command& command, int argc, char** argv) {
+  if (command.stage == Stage::kList) {
+    ListsAsJson(argc, argv) ? ShowDevicesAsJson() : ShowDevice();
+    return Outcome::kDone;
   }
-  ReleaseDeviceList();
-  return found || Interruption() != 0;
+  Outcome outcome = ChooseDevice(argc, argv);
+  if (outcome != Outcome::kDone) return outcome;
+  void* device = OpenDevice(g_hDeviceList, static_cast<unsigned>(g_selDevice), PROTOCOL_DEFAULT);
+  if (device == nullptr) {
+    std::puts("Failed to open the device");
+    outcome = Outcome::kFailed;
+  } else if (Interruption() == 0) {
+    outcome = command.handler(device, argc, argv);
+  }
+  CloseDevice(&device);
+  return outcome;
 }
 
-// "-vp" names the device only as argument 3; anywhere else it would be
-// taken for a command, a file name or an option value.
-bool SelectorMisplaced(int argc, char** argv) {
-  for (int i = 2; i < argc; ++i) {
-    if (i != 3 && std::string_view(argv[i]) == "-vp") return true;
-  }
-  return false;
-}
-
-// Runs the command of argv[1] with the library loaded, and unloads it.
-void RunLoaded(int argc, char** argv) {
-  const Command* command = argc >= 2 ? FindCommand(argv[1]) : nullptr;
+// Runs `command` (argv[1]) with the library loaded, and unloads it.
+Outcome RunLoaded(const Command* command, int argc, char** argv) {
+  Outcome outcome = Outcome::kRefused;
   bool noDevice = false;
+  const char* misplaced = nullptr;
   if (argc < 2 || Interruption() != 0) {
     // Nothing asked, or interrupted while loading: nothing to say.
   } else if (command == nullptr) {
     std::puts("There is no such command, use [--help] to see the command");
   } else if (command->stage == Stage::kHelp) {
     ShowHelp();
-  } else if (command->stage == Stage::kDevice && SelectorMisplaced(argc, argv)) {
-    std::puts("Option -vp must be the third argument: TolvarineCli {option} -vp vid:pid");
+    outcome = Outcome::kDone;
+  } else if (command->stage == Stage::kDevice &&
+             (misplaced = MisplacedSelector(argc, argv)) != nullptr) {
+    std::puts(misplaced);
   } else {
-    noDevice = !RunOnDevices(*command, argc, argv);
+    g_hDeviceList = EnumDevices(&g_deviceCounts, kEnumFlags);
+    // A list handle is needed for every further call; a count without a
+    // list describes no device that could be used.
+    noDevice = g_deviceCounts == 0 || g_hDeviceList == nullptr;
+    if (!noDevice && Interruption() == 0) outcome = RunOnDevices(*command, argc, argv);
+    ReleaseDeviceList();
   }
   Closedl();
-  if (noDevice) std::puts("No device found");
+  if (noDevice && Interruption() == 0) {
+    const bool json = command->stage == Stage::kList && ListsAsJson(argc, argv);
+    std::puts(json ? "[]" : "No device found");
+    outcome = Outcome::kNoDevice;
+  }
+  return outcome;
 }
 
 }  // namespace
@@ -147,8 +159,21 @@ void RunLoaded(int argc, char** argv) {
 int RunMain(int argc, char** argv) {
   PrepareStandardStreams();
   CatchInterrupts();
-  if (Opendl()) RunLoaded(argc, argv);
-  FinishOutput();
+  const Command* command = argc >= 2 ? FindCommand(argv[1]) : nullptr;
+  Outcome outcome = Outcome::kNoLibrary;
+  if (command != nullptr && command->stage == Stage::kVersion) {
+    // Before the library: a bug report needs it most where that is missing.
+    std::puts("TolvarineCli " TOLVARINE_VERSION);
+    outcome = Outcome::kDone;
+  } else if (Opendl()) {
+    outcome = RunLoaded(command, argc, argv);
+  }
+  // A listing, the usage text or the version is nothing when it is not
+  // written; a device outcome stays what it was, so that a script does not
+  // repeat a firmware update that succeeded.
+  if (!FinishOutput() && command != nullptr && command->stage != Stage::kDevice) {
+    outcome = Outcome::kFailed;
+  }
   EndByInterruption();
-  return 0;
+  return ExitStatus(outcome);
 }

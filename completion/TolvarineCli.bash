@@ -7,7 +7,7 @@ _TolvarineCli() {
 
   local command=${words[1]-}
   if ((cword == 1)); then
-    mapfile -t COMPREPLY < <(compgen -W '--help -i --Gpic --firmware --export --import --execute' -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W '--help --version -i --Gpic --firmware --export --import --execute' -- "$cur")
     return
   fi
   case $prev in
@@ -15,14 +15,15 @@ _TolvarineCli() {
       mapfile -t COMPREPLY < <(compgen -W '1 2l 2b' -- "$cur")
       return
       ;;
-    --prefix | --surfix | -vp)
+    --prefix | --surfix | -vp | -sn)
       return # a value the user types
       ;;
   esac
-  # Slave options after "--custom", as long as whole pairs precede; the file
-  # of "--import" is the last argument.
-  if [[ ${words[2]-} == --custom ]] && ((cword >= 3 && (cword - 3) % 2 == 0 && cword <= 7)); then
-    mapfile -t COMPREPLY < <(compgen -W '--prefix --len --surfix' -- "$cur")
+  # Slave options after "--custom", as long as whole pairs precede and
+  # fewer than three pairs were given; the file of "--import" is the last
+  # argument, after one, two or three pairs.
+  if [[ ${words[2]-} == --custom ]] && ((cword >= 3 && (cword - 3) % 2 == 0 && cword <= 9)); then
+    ((cword <= 7)) && mapfile -t COMPREPLY < <(compgen -W '--prefix --len --surfix' -- "$cur")
     if [[ $command == --import && $cur != -* ]]; then
       _filedir
     fi
@@ -30,6 +31,9 @@ _TolvarineCli() {
   fi
   if ((cword == 2)); then
     case $command in
+      -i)
+        mapfile -t COMPREPLY < <(compgen -W '--json' -- "$cur")
+        ;;
       --execute)
         mapfile -t COMPREPLY < <(compgen -W '--custom' -- "$cur")
         ;;
@@ -47,7 +51,7 @@ _TolvarineCli() {
   if ((cword == 3)); then
     case $command in
       --firmware | --export | --import | --execute)
-        mapfile -t COMPREPLY < <(compgen -W '-vp' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-vp -sn' -- "$cur")
         ;;
     esac
   fi

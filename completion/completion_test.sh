@@ -66,9 +66,12 @@ expect 'TolvarineCli --firmware firmware.' '$ TolvarineCli --firmware firmware.i
 expect 'TolvarineCli --export n' '$ TolvarineCli --export notes.txt '
 expect 'TolvarineCli --import --c' '$ TolvarineCli --import --custom '
 expect 'TolvarineCli --import --custom --len 2l c' '$ TolvarineCli --import --custom --len 2l cfg.xml '
+expect 'TolvarineCli --import --custom --prefix 7b3e --len 2l --surfix 007d c' '$ TolvarineCli --import --custom --prefix 7b3e --len 2l --surfix 007d cfg.xml '
+expect 'TolvarineCli -i --j' '$ TolvarineCli -i --json '
+expect 'TolvarineCli --ve' '$ TolvarineCli --version '
 expect 'TolvarineCli --execute --custom --p' '$ TolvarineCli --execute --custom --prefix '
 expect 'TolvarineCli --execute --custom --len 2' '2b  2l'
-expect 'TolvarineCli --export out.xml -' '$ TolvarineCli --export out.xml -vp '
+expect 'TolvarineCli --export out.xml -' '-sn  -vp'
 expect 'TolvarineCli --e' '--execute  --export'
 
 if [ "$failures" -ne 0 ]; then

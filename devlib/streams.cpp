@@ -36,12 +36,13 @@ void NoteOutputFailure(std::FILE* stream, int error) {
   if (stream == stdout && g_outputError == 0) g_outputError = error;
 }
 
-void FinishOutput() {
+bool FinishOutput() {
   FlushOutput();
-  if (std::ferror(stdout) == 0) return;
+  if (std::ferror(stdout) == 0) return true;
   // A failure inside a line-buffered write (a terminal) leaves no errno to
   // keep; a terminal that fails has hung up, an input/output error.
   const int error = g_outputError != 0 ? g_outputError : EIO;
-  if (error == EPIPE) return;
+  if (error == EPIPE) return true;
   std::fprintf(stderr, "TolvarineCli: cannot write output: %s\n", std::strerror(error));
+  return false;
 }

@@ -21,6 +21,7 @@ void FlushOutput();
 void NoteOutputFailure(std::FILE* stream, int error);
 
 // Flushes standard output; when any write to it failed, prints
-// "TolvarineCli: cannot write output: <reason>" on standard error, except
-// when the reader went away (EPIPE), which ends the output silently.
-void FinishOutput();
+// "TolvarineCli: cannot write output: <reason>" on standard error and
+// returns false, except when the reader went away (EPIPE), which ends the
+// output silently. Returns true otherwise.
+bool FinishOutput();

@@ -25,7 +25,7 @@ TEST_F(ExchangeTest, CommandsAndTheirAnswers) {
       "[device]\n" + std::string(kRequest) +
       "Response:AA BB \nRequest:7E 01 30 30 30 30 40 51 3B 03 \nResponse: time out\n";
   RunCases({
-      {"plain command", {"--execute", "RRDDUR2000"}, {}, kAnswer, {kWrite}, kReleased},
+      {"plain command", {"--execute", "RRDDUR2000"}, {.code = 0}, kAnswer, {kWrite}, kReleased},
       {"one trailing ';' dropped", {"--execute", "RRDDUR2000;"}, {}, kAnswer, {kWrite}, kReleased},
       {"'@' as its own marker", {"--execute", "@RRDDUR2000"}, {}, kAnswer, {kWrite}, kReleased},
       // The first read takes the setting, the others the follow-up time-out.
@@ -48,7 +48,7 @@ TEST_F(ExchangeTest, CommandsAndTheirAnswers) {
        kReleased},
       {"silent device",
        {"--execute", "RRDDUR2000"},
-       {.scenario = "[device]\nsilent = yes\n"},
+       {.scenario = "[device]\nsilent = yes\n", .code = 1},
        std::string(kRequest) + "Response: time out\n",
        {},
        kReleased},
@@ -119,7 +119,7 @@ TEST_F(ExchangeTest, NothingIsSentForRefusedInput) {
   };
   std::vector<Case> cases;
   for (const auto& [args, out] : refused) {
-    cases.push_back({args.back(), args, {}, out, {}, kReleased, {"tq_Write(", "tq_Read"}});
+    cases.push_back({args.back(), args, {.code = 2}, out, {}, kReleased, {"tq_Write(", "tq_Read"}});
   }
   RunCases(cases);
 }

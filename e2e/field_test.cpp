@@ -89,7 +89,7 @@ TEST_F(FieldTest, MisbehavingLibraryAndHostileInput) {
        kNoWrite},
       {"count beyond the list",
        {"--execute", "RRDDUR2000"},
-       {.input = "2\n", .scenario = "count = 2\n[device]\n" + kInfo},
+       {.input = "2\n", .scenario = "count = 2\n[device]\n" + kInfo, .code = 1},
        "1. P SN:S Fireware Ver:F\r\n2.  SN: Fireware Ver:\r\nSelect=Failed to open the device\n",
        {},
        "tq_CloseDevice(&null) -> 0\n" + released,
@@ -128,7 +128,7 @@ TEST_F(FieldTest, MisbehavingLibraryAndHostileInput) {
        kNoWrite},
       {"-vp as the command",
        {"--execute", "-vp", "1a2b:3c4d", "RDVER"},
-       {},
+       {.code = 2},
        kMisplaced,
        {},
        "",
@@ -147,6 +147,13 @@ TEST_F(FieldTest, MisbehavingLibraryAndHostileInput) {
        "pid:3c4d,vid:1a2b.\r\nprefix=7b3e, surfix=, lenType=\n"
        "Request:7B 3E 7E 01 30 30 30 30 40 52 44 56 45 52 3B 03 \nResponse:15 \n",
        {},
+       kReleased},
+      {"-sn third, with --custom",
+       {"--execute", "--custom", "-sn", "S", "--prefix", "7b3e", "RDVER"},
+       {.scenario = "[device]\n" + kInfo + "slave = 7b3e - -\n"},
+       "prefix=7b3e, surfix=, lenType=\n"
+       "Request:7B 3E 7E 01 30 30 30 30 40 52 44 56 45 52 3B 03 \nResponse:15 \n",
+       {"tq_GetDeviceInfo(list, 0, &info) -> true"},
        kReleased},
       {"huge prefix",
        {"--execute", "--custom", "--prefix", huge, "RRDDUR2000"},
@@ -300,16 +307,24 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
        "",
        {},
        "tq_WriteCfgToDev(dev0, \"missing.xml\", 2000) -> false\n" + kReleased},
+      // A device outcome stays; a listing not written is no listing.
       {"output to a full disk",
        {"--execute", "RRDDUR2000"},
        {.err = "TolvarineCli: cannot write output: No space left on device\n",
-        .outputFile = "/dev/full"},
+        .outputFile = "/dev/full",
+        .code = 0},
        "",
        {},
        kReleased},
+      {"listing to a full disk",
+       {"-i"},
+       {.err = "TolvarineCli: cannot write output: No space left on device\n",
+        .outputFile = "/dev/full",
+        .code = 1},
+       ""},
       {"reader goes away",
        {"--execute", "BIG"},
-       {.scenario = "[device]\nanswer BIG = fill 1000000 in 65536\n", .readerTakes = 10},
+       {.scenario = "[device]\nanswer BIG = fill 1000000 in 65536\n", .readerTakes = 10, .code = 0},
        "Request:7E",
        {},
        kReleased},
@@ -340,7 +355,8 @@ TEST_F(FieldTest, LibraryOthersCouldReplaceIsNotLoaded) {
   const auto refused = [this](const std::string& what) {
     return RunOptions{
         .library = Library::kPlaced,
-        .err = "Refusing to load ./Tolvarine.so: " + what + " is writable by other users\n"};
+        .err = "Refusing to load ./Tolvarine.so: " + what + " is writable by other users\n",
+        .code = 4};
   };
   const RunOptions loads = {.library = Library::kPlaced};
   RunCases({

@@ -95,6 +95,8 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
     setenv("TOLVARINE_SIM_JOURNAL", (dir / ".journal").c_str(), 1);
+    options.exitStatus.empty() ? unsetenv("TOLVARINE_EXIT_STATUS")
+                               : setenv("TOLVARINE_EXIT_STATUS", options.exitStatus.c_str(), 1);
     if (options.scenario.empty()) {
       unsetenv("TOLVARINE_SIM");
     } else {
@@ -166,6 +168,13 @@ void ToolTest::RunCases(const std::vector<Case>& cases) {
     SCOPED_TRACE(c.name);
     if (c.setup) c.setup();
     const RunResult r = Run(c.args, c.options);
+    if (c.options.code >= 0) {  // again, with the outcome as the exit status
+      RunOptions opted = c.options;
+      opted.exitStatus = "1";
+      opted.status = c.options.code;
+      if (c.setup) c.setup();
+      EXPECT_EQ(Run(c.args, opted).out, c.out) << "with TOLVARINE_EXIT_STATUS=1";
+    }
     EXPECT_EQ(r.out, c.out);
     std::istringstream lines(r.journal);
     auto expected = c.calls.begin();

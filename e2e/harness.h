@@ -41,6 +41,9 @@ struct RunOptions {
   int readerTakes = -1;     // >= 0: stdout is a pipe whose reader takes that
                             // many bytes and goes away
   bool terminal = false;    // standard error on a pseudo-terminal
+  std::string exitStatus;   // TOLVARINE_EXIT_STATUS's value; empty: unset
+  int code = -1;            // >= 0: RunCases runs the case again with
+                            // TOLVARINE_EXIT_STATUS=1, expecting this status
 };
 
 // One case of a table: a run and what it must give.

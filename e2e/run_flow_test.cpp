@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e/harness.h"
@@ -20,8 +21,13 @@ const std::string kSeparator = "/*************************************/\r\n";
 TEST_F(RunFlowTest, CommandWordsAndTheLibrary) {
   const std::string noDevice =
       "tq_EnumDevices(&count, 7) -> list, count=0\ntq_ReleaseDevices(&list)\n";
+  const RunOptions none = {.scenario = "# no device\n", .code = 3};
   RunCases({
-      {"no argument", {}, {}, "", {}, "", {"tq_"}},
+      {"no argument", {}, {.code = 2}, "", {}, "", {"tq_"}},
+      {"--version without a library",
+       {"--version"},
+       {.library = Library::kNone, .code = 0},
+       "TolvarineCli " TOOL_VERSION "\n"},
       {"--help touches no device",
        {"--help"},
        {.scenario = "# no device at all\n"},
@@ -35,7 +41,7 @@ TEST_F(RunFlowTest, CommandWordsAndTheLibrary) {
        {"--execute", "RRDDUR2000"},
        {.library = Library::kNone, .err = kNoLibrary},
        ""},
-      {"misspelt word", {"--gpic"}, {}, kNoSuchCommand, {}, "", {"tq_"}},
+      {"misspelt word", {"--gpic"}, {.code = 2}, kNoSuchCommand, {}, "", {"tq_"}},
       {"-vp first",
        {"-vp", "1a2b:3c4d", "--export", "out.xml"},
        {},
@@ -43,34 +49,16 @@ TEST_F(RunFlowTest, CommandWordsAndTheLibrary) {
        {},
        "",
        {"tq_"}},
-      {"upper case", {"--HELP"}, {}, kNoSuchCommand, {}, "", {"tq_"}},
+      {"upper case", {"--HELP"}, {.exitStatus = "yes"}, kNoSuchCommand, {}, "", {"tq_"}},
       {"empty word", {""}, {}, kNoSuchCommand, {}, "", {"tq_"}},
       {"trailing blank", {"-i "}, {}, kNoSuchCommand, {}, "", {"tq_"}},
       // "No device found" comes after the list is released and the library unloaded.
-      {"no device, -i",
-       {"-i", "x"},
-       {.scenario = "# no device\n"},
-       "No device found\n",
-       {},
-       noDevice},
-      {"no device, --Gpic",
-       {"--Gpic", "x"},
-       {.scenario = "# no device\n"},
-       "No device found\n",
-       {},
-       noDevice},
-      {"no device, --execute",
-       {"--execute", "x"},
-       {.scenario = "# no device\n"},
-       "No device found\n",
-       {},
-       noDevice},
-      {"no device, --export",
-       {"--export", "x"},
-       {.scenario = "# no device\n"},
-       "No device found\n",
-       {},
-       noDevice},
+      {"no device, -i", {"-i", "x"}, none, "No device found\n", {}, noDevice},
+      {"no device, -i --json", {"-i", "--json"}, none, "[]\n", {}, noDevice},
+      {"-i --JSON is a text listing", {"-i", "--JSON"}, none, "No device found\n", {}, noDevice},
+      {"no device, --Gpic", {"--Gpic", "x"}, none, "No device found\n", {}, noDevice},
+      {"no device, --execute", {"--execute", "x"}, none, "No device found\n", {}, noDevice},
+      {"no device, --export", {"--export", "x"}, none, "No device found\n", {}, noDevice},
   });
 }
 
@@ -101,7 +89,18 @@ TEST_F(RunFlowTest, ListingReadsBothInfoLayouts) {
                  kSeparator,
              {"tq_GetDeviceInfo(list, 0, &info) -> true"},
              "tq_GetDeviceInfo(list, 3, &info) -> true\ntq_ReleaseDevices(&list)\n",
-             {"tq_OpenDevice"}}});
+             {"tq_OpenDevice"}},
+            // Quotes, backslash, controls, UTF-8 and bytes that are none of it.
+            {"as JSON",
+             {"-i", "--json"},
+             {.scenario = R"([device]
+info = Product Name: "q\\\t\x1b\xc2\x85µ\xff\xe2\x82\nSerial Number: 1\n
+)",
+              .code = 0},
+             R"([
+  {"device": 1, "product": "\"q\\\t\u001b\u0085µ\ufffd\ufffd\ufffd", "serial": "1", "firmware": ""}
+]
+)"}});
 }
 
 TEST_F(RunFlowTest, DeviceChoiceOpensClosesAndReleasesInOrder) {
@@ -128,10 +127,51 @@ TEST_F(RunFlowTest, DeviceChoiceOpensClosesAndReleasesInOrder) {
   });
 }
 
-TEST_F(RunFlowTest, VidPidSelectorChoosesOrRefuses) {
+TEST_F(RunFlowTest, SelectorsChooseOrRefuse) {
   const RunOptions three = {.input = "1\n", .scenario = Devices(3)};
   const std::string released = "tq_ReleaseDevices(&list)\n";
+  const std::string controls = "\x1b]0;x\a\n" + std::string(4096, 'S');
+  const std::string misplaced =
+      "Option -sn must be the third argument: TolvarineCli {option} -sn serial\n";
+  // Refused choices: nothing is opened, or (misplaced) nothing touched.
+  const std::vector<std::tuple<std::vector<std::string>, std::string, int>> refusals = {
+      {{"-sn", "DUP"}, "2 devices have serial number [DUP]\n", 3},
+      {{"-sn"}, "no device []\n", 3},
+      {{"-sn", ""}, "no device []\n", 3},
+      {{"-sn", controls}, "no device [" + controls + "]\n", 3},
+      {{"-vp", "0001:1001", "-sn", "DUP"}, misplaced, 2},
+  };
+  std::vector<Case> cases;
+  for (auto [args, out, code] : refusals) {
+    args.insert(args.begin(), {"--export", "o.xml"});
+    const std::string scenario = "[device]\ninfo = Serial Number: DUP\\n\n";
+    cases.push_back({out.substr(0, 24),
+                     args,
+                     {.scenario = scenario + scenario, .code = code},
+                     out,
+                     {},
+                     code == 3 ? released : "",
+                     {code == 3 ? "tq_OpenDevice" : "tq_"}});
+  }
+  RunCases(cases);
   RunCases({
+      {"serial number chooses",
+       {"--export", "o.xml", "-sn", "SN2"},
+       three,
+       "Export xml file succeeful\n",
+       {},
+       "tq_EnumDevices(&count, 7) -> list, count=3\ntq_GetDeviceInfo(list, 0, &info) -> true\n"
+       "tq_GetDeviceInfo(list, 1, &info) -> true\ntq_GetDeviceInfo(list, 2, &info) -> true\n"
+       "tq_OpenDevice(list, 1, 0) -> dev1\ntq_ReadDevCfgToXml(dev1, \"o.xml\") -> true\n"
+       "tq_CloseDevice(&dev1) -> 1\ntq_ReleaseDevices(&list)\n"},
+      {"serial number of no device, one attached",
+       {"--firmware", "f.bin", "-sn", "SN2"},
+       {.scenario = Devices(1), .code = 3},
+       "no device [SN2]\n",
+       {},
+       released,
+       {"tq_OpenDevice"}},
+      {"-sn second", {"--export", "-sn", "SN1"}, {.code = 2}, misplaced, {}, "", {"tq_"}},
       {"VID first, then PID",
        {"--export", "o.xml", "-vp", "0002:1002"},
        three,
@@ -196,7 +236,7 @@ TEST_F(RunFlowTest, InteractiveChoiceReadsAnIntegerAsPercentI) {
       "3. Unit3 SN:SN3 Fireware Ver:1.3\r\nSelect=";
   std::vector<Case> cases;
   for (const auto& [input, index] : answers) {
-    const RunOptions options = {.input = input, .scenario = Devices(3)};
+    const RunOptions options = {.input = input, .scenario = Devices(3), .code = index < 0 ? 3 : 0};
     if (index < 0) {
       cases.push_back({"answer " + input,
                        {"--export", "o.xml"},

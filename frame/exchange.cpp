@@ -83,18 +83,19 @@ long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout) 
   return static_cast<long>(total);
 }
 
-void Exchange(void* device, std::span<const std::uint8_t> request, std::uint8_t* response,
-              unsigned followUpTimeout) {
+Outcome Exchange(void* device, std::span<const std::uint8_t> request, std::uint8_t* response,
+                 unsigned followUpTimeout) {
   printData(0, request);
   Write(device, request.data(), static_cast<unsigned>(request.size()), false);
-  if (Interruption() != 0) return;
+  if (Interruption() != 0) return Outcome::kFailed;
   const long received = ReadAnswer(device, response, followUpTimeout);
   if (received < 0) {
     // Nothing came, but an interrupt cut the wait: that is no time-out.
     if (Interruption() == 0) std::puts("Response: time out");
-    return;
+    return Outcome::kFailed;
   }
   printData(1, {response, static_cast<std::size_t>(received)});
+  return Outcome::kDone;
 }
 
 }  // namespace
@@ -261,20 +262,20 @@ void printData(int direction, std::span<const std::uint8_t> bytes, std::FILE* ou
   }
 }
 
-void HandleExecute(void* device, int argc, char** argv) {
+Outcome HandleExecute(void* device, int argc, char** argv) {
   if (argc <= 2) {
     std::puts("No execute command");
-    return;
+    return Outcome::kRefused;
   }
   if (std::string_view(argv[argc - 1]) == "IMGGET") {
     std::puts("Get picture use [--Gpic]");
-    return;
+    return Outcome::kRefused;
   }
   std::optional<SlaveOptions> options;
   const bool slave = std::string_view(argv[2]) == "--custom";
   if (slave) {
     options = ParseSlaveOptions(argc, argv);
-    if (!options) return;
+    if (!options) return Outcome::kRefused;
     std::printf("prefix=%s, surfix=%s, lenType=%s\n", options->prefix, options->suffix,
                 options->lengthType);
   }
@@ -282,7 +283,7 @@ void HandleExecute(void* device, int argc, char** argv) {
   const Buffer response = AllocateExchangeBuffer();
   if (!request || !response) {
     std::puts("Not enough memory for the exchange");
-    return;
+    return Outcome::kFailed;
   }
   MakePages({response.get(), kFirstPages});
   const std::span<std::uint8_t> requestSpace(request.get(), kBufferSize);
@@ -295,8 +296,8 @@ void HandleExecute(void* device, int argc, char** argv) {
   }
   if (length == 0) {  // only a command larger than the buffer gets here
     std::puts("The command is too long");
-    return;
+    return Outcome::kRefused;
   }
-  Exchange(device, requestSpace.first(length), response.get(),
-           slave ? kSlaveFollowUpTimeout : kPlainFollowUpTimeout);
+  return Exchange(device, requestSpace.first(length), response.get(),
+                  slave ? kSlaveFollowUpTimeout : kPlainFollowUpTimeout);
 }

@@ -1,10 +1,12 @@
 // Device info extraction: [kind byte] then the info text, which may fill all
-// 4096 bytes without NUL. Every field stays NUL-terminated within 128 bytes.
+// 4096 bytes without NUL. Every field stays NUL-terminated within 128 bytes,
+// and as a JSON string it is well-formed UTF-8 without a control byte.
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "cli/devices.h"
+#include "cli/text.h"
 #include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -23,6 +25,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto* field : {&fields.product, &fields.serial, &fields.firmware}) {
     Require(std::memchr(field->data(), '\0', field->size()) != nullptr,
             "field is NUL-terminated within 128 bytes");
+    char json[128 * 6 + 3];  // "\u00xx" at most for each byte, and the quotes
+    std::FILE* out = fmemopen(json, sizeof json, "w");
+    PutJsonString(field->data(), out);
+    std::fflush(out);
+    for (std::string_view rest(json, std::ftell(out)); !rest.empty();) {
+      const std::size_t length = Utf8SequenceLength(rest);
+      Require(length > 0, "JSON text is well-formed UTF-8");
+      Require(rest[0] < 0 ? rest.substr(0, 2) >= "\xC2\xA0" : rest[0] >= 0x20 && rest[0] != 0x7F,
+              "JSON text holds no control character");
+      rest.remove_prefix(length);
+    }
+    std::fclose(out);
   }
 
   // SplitDevData with the text's own first bytes as key and delimiter.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the examples of README.md (its "console" blocks: a "$ " line is a
-# command, the lines after it are its output) against the simulated device
-# library, in a fresh folder holding the library, the sample scenarios,
-# firmware.bin and a setting.ini:
+# command, "> " lines continue it, the lines after it are its output)
+# against the simulated device library, in a fresh folder holding the
+# library, the sample scenarios, firmware.bin and a setting.ini:
 #   tools/demo.sh BUILD_DIR           shows each command and what it prints
 #   tools/demo.sh BUILD_DIR --check   compares the output with README.md,
 #                                     byte for byte but for the \r of listings
@@ -27,10 +27,14 @@ failures=0
 # Runs one example; in check mode compares its output with the expected one.
 run() {
   local command=$1 expected=$2 actual
+  if [[ $command == *'| jq '* ]] && ! command -v jq >/dev/null; then
+    echo "skipped, jq is not installed: ${command%%$'\n'*}"
+    return
+  fi
   actual=$(cd "$demo" && PATH="$build:$PATH" bash -c "$command" 2>&1 | tr -d '\r'; echo x)
   actual=${actual%x}
   if ! $check; then
-    printf '\n$ %s\n%s' "$command" "$actual"
+    printf '\n$ %s\n%s' "${command//$'\n'/$'\n'> }" "$actual"
   elif [ "$actual" != "$expected" ]; then
     echo "README example differs: $command"
     diff <(printf '%s' "$expected") <(printf '%s' "$actual") || true
@@ -45,6 +49,11 @@ count=0
 while IFS= read -r line; do
   if ! $inside; then
     [ "$line" = '```console' ] && inside=true
+    continue
+  fi
+  # "> " continues the command, as a shell's second prompt does.
+  if [ -n "$command" ] && [ -z "$expected" ] && [[ $line == '> '* ]]; then
+    command+=$'\n'${line#'> '}
     continue
   fi
   if [ "$line" = '```' ] || [[ $line == '$ '* ]]; then

@@ -1,0 +1,77 @@
+#include "cli/text.h"
+
+namespace {
+
+// The well-formed multi-byte sequences, by lead byte: the range of the
+// second byte rules out overlong forms, surrogates and values above
+// U+10FFFF; further bytes are 80 to BF.
+struct Utf8Form {
+  unsigned char leadFirst, leadLast, length, secondFirst, secondLast;
+};
+constexpr Utf8Form kUtf8Forms[] = {
+    {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
+    {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
+    {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+};
+
+unsigned char Byte(std::string_view text, std::size_t i) {
+  return static_cast<unsigned char>(text[i]);
+}
+
+// The control character (C0, DEL, or C1 encoded in UTF-8) that the sequence
+// of `length` bytes at the start of `text` encodes, or -1.
+int ControlCharacter(std::string_view text, std::size_t length) {
+  if (length == 1 && (Byte(text, 0) < 0x20 || Byte(text, 0) == 0x7F)) return Byte(text, 0);
+  if (length == 2 && Byte(text, 0) == 0xC2 && Byte(text, 1) <= 0x9F) return Byte(text, 1);
+  return -1;
+}
+
+constexpr struct {
+  char character, escape;
+} kJsonShortEscapes[] = {{'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'}};
+
+}  // namespace
+
+std::size_t Utf8SequenceLength(std::string_view text) {
+  if (text.empty()) return 0;
+  if (Byte(text, 0) < 0x80) return 1;
+  for (const Utf8Form& form : kUtf8Forms) {
+    if (Byte(text, 0) < form.leadFirst || Byte(text, 0) > form.leadLast) continue;
+    if (text.size() < form.length || Byte(text, 1) < form.secondFirst ||
+        Byte(text, 1) > form.secondLast) {
+      return 0;
+    }
+    for (std::size_t i = 2; i < form.length; ++i) {
+      if (Byte(text, i) < 0x80 || Byte(text, i) > 0xBF) return 0;
+    }
+    return form.length;
+  }
+  return 0;
+}
+
+void PutJsonString(std::string_view text, std::FILE* out) {
+  std::fputc('"', out);
+  while (!text.empty()) {
+    const std::size_t length = Utf8SequenceLength(text);
+    const int control = ControlCharacter(text, length);
+    if (length == 0) {
+      std::fputs("\\ufffd", out);
+    } else if (control >= 0) {
+      char escape = 0;
+      for (const auto& e : kJsonShortEscapes) {
+        if (e.character == control) escape = e.escape;
+      }
+      if (escape != 0) {
+        std::fprintf(out, "\\%c", escape);
+      } else {
+        std::fprintf(out, "\\u%04x", static_cast<unsigned>(control));
+      }
+    } else if (text[0] == '"' || text[0] == '\\') {
+      std::fprintf(out, "\\%c", text[0]);
+    } else {
+      std::fwrite(text.data(), 1, length, out);
+    }
+    text.remove_prefix(length == 0 ? 1 : length);
+  }
+  std::fputc('"', out);
+}
