@@ -16,17 +16,23 @@
 
 namespace {
 
+// Each value: its keys in the info text, and how the listing, the menu
+// and the JSON listing name it.
 struct FieldKeys {
   std::string_view itemKey;  // kind code 4
   std::string_view lineKey;  // other kinds
+  const char* listLabel;
+  const char* menuLabel;
   const char* jsonName;
   std::array<char, 128> DeviceFields::*field;
 };
 
 constexpr FieldKeys kFieldKeys[] = {
-    {"Product Name=", "Product Name:", "product", &DeviceFields::product},
-    {"Serial Number=", "Serial Number:", "serial", &DeviceFields::serial},
-    {"Firmware Version=", "Firmware Version:", "firmware", &DeviceFields::firmware},
+    {"Product Name=", "Product Name:", "Product name: ", " ", "product", &DeviceFields::product},
+    {"Serial Number=", "Serial Number:", "Serial number: ", " SN:", "serial",
+     &DeviceFields::serial},
+    {"Firmware Version=", "Firmware Version:", "Firmware version: ", " Fireware Ver:", "firmware",
+     &DeviceFields::firmware},
 };
 constexpr std::int32_t kItemKind = 4;
 constexpr std::string_view kBlanks = " \t\n\r";
@@ -99,9 +105,11 @@ void ShowDevice() {
   for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
     const DeviceFields fields = FieldsOfDevice(i);
     std::printf("Device: %d\r\n", static_cast<int>(i + 1));
-    std::printf("Product name: %s\r\n", fields.product.data());
-    std::printf("Serial number: %s\r\n", fields.serial.data());
-    std::printf("Firmware version: %s\r\n", fields.firmware.data());
+    for (const FieldKeys& keys : kFieldKeys) {
+      std::fputs(keys.listLabel, stdout);
+      PutDeviceText((fields.*keys.field).data());
+      std::fputs("\r\n", stdout);
+    }
     std::fputs("/*************************************/\r\n", stdout);
   }
 }
@@ -157,10 +165,12 @@ Outcome SelectDeviceBySerial(const char* value) {
   if (matches == 1) return Outcome::kDone;
   g_selDevice = -1;
   if (matches == 0) {
-    std::printf("no device [%s]\n", value);
+    std::fputs("no device [", stdout);
   } else {
-    std::printf("%u devices have serial number [%s]\n", matches, value);
+    std::printf("%u devices have serial number [", matches);
   }
+  PutDeviceText(value);
+  std::fputs("]\n", stdout);
   return Outcome::kNoDevice;
 }
 
@@ -204,8 +214,12 @@ bool SelectDevice() {
   const unsigned shown = ShownDevices();
   for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
     const DeviceFields fields = FieldsOfDevice(i);
-    std::printf("%d. %s SN:%s Fireware Ver:%s\r\n", static_cast<int>(i + 1), fields.product.data(),
-                fields.serial.data(), fields.firmware.data());
+    std::printf("%d.", static_cast<int>(i + 1));
+    for (const FieldKeys& keys : kFieldKeys) {
+      std::fputs(keys.menuLabel, stdout);
+      PutDeviceText((fields.*keys.field).data());
+    }
+    std::fputs("\r\n", stdout);
   }
   if (Interruption() != 0) return false;
   std::fputs("Select=", stdout);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "cli/text.h"
 #include "devlib/buffers.h"
 #include "devlib/interrupts.h"
 #include "devlib/wrappers.h"
@@ -91,6 +92,6 @@ Outcome HandleImport(void* device, int argc, char** argv) {
     return Outcome::kDone;
   }
   const char* reason = GetLastError();
-  if (reason != nullptr) std::printf("%s", reason);
+  if (reason != nullptr) PutDeviceText(reason);
   return Outcome::kFailed;
 }

@@ -1,6 +1,10 @@
 #include "cli/text.h"
 
+#include <unistd.h>
+
 namespace {
+
+int g_outputIsTerminal = -1;  // asked once, when the first text is written
 
 // The well-formed multi-byte sequences, by lead byte: the range of the
 // second byte rules out overlong forms, surrogates and values above
@@ -47,6 +51,25 @@ std::size_t Utf8SequenceLength(std::string_view text) {
     return form.length;
   }
   return 0;
+}
+
+void PutDeviceText(std::string_view text) {
+  if (g_outputIsTerminal < 0) g_outputIsTerminal = isatty(STDOUT_FILENO);
+  if (g_outputIsTerminal == 0) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return;
+  }
+  while (!text.empty()) {
+    const std::size_t length = Utf8SequenceLength(text);
+    const std::size_t taken = length == 0 ? 1 : length;
+    const int control = ControlCharacter(text, length);
+    if (control < 0 || control == '\t') {
+      std::fwrite(text.data(), 1, taken, stdout);
+    } else {
+      for (std::size_t i = 0; i < taken; ++i) std::printf("\\x%02x", Byte(text, i));
+    }
+    text.remove_prefix(taken);
+  }
 }
 
 void PutJsonString(std::string_view text, std::FILE* out) {

@@ -1,6 +1,7 @@
 #include "devlib/loader.h"
 
 #include <limits.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,59 +14,107 @@ namespace {
 
 constexpr char kLibraryPath[] = "./Tolvarine.so";
 constexpr int kMaxLinks = 40;  // as the kernel follows at most
+constexpr std::size_t kPathSize = 2 * PATH_MAX;
 
-// Whether another user can replace the entry `entry` of `folder`: the folder
-// is writable by others, and not sticky with the entry owned by root or by
-// the user running the tool (a sticky folder lets only the owner replace it).
-bool OthersCanReplace(const char* folder, const struct stat& entry) {
-  struct stat info {};
-  if (stat(folder, &info) != 0 || (info.st_mode & S_IWOTH) == 0) return false;
-  return (info.st_mode & S_ISVTX) == 0 || (entry.st_uid != 0 && entry.st_uid != geteuid());
+// Root, the user the tool runs as, and under sudo (the real user is root)
+// the user in SUDO_UID: the owners whose files and folders are trusted.
+bool Trusted(uid_t owner) {
+  if (owner == 0 || owner == geteuid()) return true;
+  const char* sudo = getuid() == 0 ? std::getenv("SUDO_UID") : nullptr;
+  if (sudo == nullptr || *sudo < '0' || *sudo > '9') return false;
+  char* end = nullptr;
+  const unsigned long id = std::strtoul(sudo, &end, 10);
+  return *end == '\0' && id == owner;
 }
 
-// The absolute name of `path` when it can be had, for a message.
-void NameOf(const char* path, const char* kind, char* name, std::size_t size) {
-  char resolved[PATH_MAX];
-  std::snprintf(name, size, "%s%s", kind, ::realpath(path, resolved) != nullptr ? resolved : path);
-}
-
-// Follows ./Tolvarine.so link by link. Returns true, with what others can
-// write named in `culprit`, when another user could have put the library
-// there; false when no one could, or when the path does not lead to a file
-// (the loader then says why).
-bool OthersCouldHavePlaced(char* culprit, std::size_t size) {
-  char path[PATH_MAX];
-  std::snprintf(path, sizeof path, "%s", kLibraryPath);
-  for (int link = 0; link <= kMaxLinks; ++link) {
-    struct stat entry {};
-    if (lstat(path, &entry) != 0) return false;
-    char folder[PATH_MAX];
-    std::snprintf(folder, sizeof folder, "%s", path);
-    char* slash = std::strrchr(folder, '/');
-    if (slash == nullptr) {
-      std::snprintf(folder, sizeof folder, ".");
-    } else {
-      slash[slash == folder ? 1 : 0] = '\0';
-    }
-    if (OthersCanReplace(folder, entry)) {
-      NameOf(folder, "folder ", culprit, size);
-      return true;
-    }
-    if (!S_ISLNK(entry.st_mode)) {
-      if ((entry.st_mode & S_IWOTH) == 0) return false;
-      NameOf(path, "", culprit, size);
-      return true;
-    }
-    char target[PATH_MAX];
-    const ssize_t length = readlink(path, target, sizeof target - 1);
-    if (length < 0) return false;
-    target[length] = '\0';
-    const int written = target[0] == '/'
-                            ? std::snprintf(path, sizeof path, "%s", target)
-                            : std::snprintf(path, sizeof path, "%s/%s", folder, target);
-    if (written < 0 || static_cast<std::size_t>(written) >= sizeof path) return false;
+// "<what> is owned by user <name> (<uid>)", or "user <uid>" without a name.
+void OwnedBy(const char* what, uid_t owner, char* reason, std::size_t size) {
+  const passwd* user = getpwuid(owner);
+  if (user != nullptr) {
+    std::snprintf(reason, size, "%s is owned by user %s (%u)", what, user->pw_name, owner);
+  } else {
+    std::snprintf(reason, size, "%s is owned by user %u", what, owner);
   }
-  return false;
+}
+
+// Why another user could have put the library in place, written into
+// `reason` (empty when no one could). Walks the library's path from / as
+// the kernel does, link by link: every folder on the way, and the file,
+// must belong to a trusted owner; no folder on the way may be writable by
+// others, unless it is sticky and the entry in it has a trusted owner. A
+// path that leads to no file is not judged: the loader then says why.
+void WhyUntrusted(char* reason, std::size_t size) {
+  reason[0] = '\0';
+  char folder[kPathSize] = "/";  // where the walk is, without links
+  char rest[kPathSize];          // what is still to walk
+  struct stat holder {};         // the folder's
+  if (getcwd(rest, PATH_MAX) == nullptr || lstat("/", &holder) != 0) return;
+  std::strcat(rest, kLibraryPath + 1);
+  if (!Trusted(holder.st_uid)) return OwnedBy("folder /", holder.st_uid, reason, size);
+  const char* next = rest;
+  for (int links = 0;;) {
+    while (*next == '/') ++next;
+    if (*next == '\0') return;
+    const char* end = std::strchr(next, '/');
+    const int length = static_cast<int>(end != nullptr ? end - next : std::strlen(next));
+    const bool parent = length == 2 && next[0] == '.' && next[1] == '.';
+    char entry[kPathSize];
+    if (length == 1 && next[0] == '.') {
+      next += length;
+      continue;
+    }
+    if (parent) {
+      std::snprintf(entry, sizeof entry, "%s", folder);
+      char* slash = std::strrchr(entry, '/');
+      slash[slash == entry ? 1 : 0] = '\0';
+    } else if (std::snprintf(entry, sizeof entry, "%s%s%.*s", folder, folder[1] == '\0' ? "" : "/",
+                             length, next) >= static_cast<int>(sizeof entry)) {
+      std::snprintf(reason, size, "its path is too long to check");
+      return;
+    }
+    next += length;
+    struct stat info {};
+    if (lstat(entry, &info) != 0) return;
+    if (!parent && (holder.st_mode & S_IWOTH) != 0 &&
+        ((holder.st_mode & S_ISVTX) == 0 || !Trusted(info.st_uid))) {
+      std::snprintf(reason, size, "folder %s is writable by other users", folder);
+      return;
+    }
+    if (S_ISLNK(info.st_mode)) {
+      char target[PATH_MAX];
+      const ssize_t count = readlink(entry, target, sizeof target - 1);
+      if (++links > kMaxLinks || count < 0) return;
+      target[count] = '\0';
+      char joined[kPathSize];
+      if (std::snprintf(joined, sizeof joined, "%s/%s", target, next) >=
+          static_cast<int>(sizeof joined)) {
+        std::snprintf(reason, size, "its path is too long to check");
+        return;
+      }
+      std::memcpy(rest, joined, sizeof rest);
+      next = rest;
+      if (target[0] == '/') {
+        std::snprintf(folder, sizeof folder, "/");
+        lstat("/", &holder);
+      }
+      continue;
+    }
+    if (S_ISDIR(info.st_mode)) {
+      char what[kPathSize + 8];
+      std::snprintf(what, sizeof what, "folder %s", entry);
+      if (!Trusted(info.st_uid)) return OwnedBy(what, info.st_uid, reason, size);
+      std::memcpy(folder, entry, sizeof folder);
+      holder = info;
+      continue;
+    }
+    while (*next == '/') ++next;
+    if (*next != '\0') return;  // a file in the middle of the path
+    if (!Trusted(info.st_uid)) return OwnedBy(entry, info.st_uid, reason, size);
+    if ((info.st_mode & S_IWOTH) != 0) {
+      std::snprintf(reason, size, "%s is writable by other users", entry);
+    }
+    return;
+  }
 }
 
 }  // namespace
@@ -76,15 +125,17 @@ void ReportLoaderError(const char* text) {
 }
 
 bool Opendl() {
-  char culprit[PATH_MAX + 16];
-  if (OthersCouldHavePlaced(culprit, sizeof culprit)) {
-    char message[sizeof culprit + 64];
-    std::snprintf(message, sizeof message, "Refusing to load %s: %s is writable by other users",
-                  kLibraryPath, culprit);
+  char reason[kPathSize + 256];
+  WhyUntrusted(reason, sizeof reason);
+  if (reason[0] != '\0') {
+    char message[sizeof reason + 64];
+    std::snprintf(message, sizeof message, "Refusing to load %s: %s", kLibraryPath, reason);
     ReportLoaderError(message);
     return false;
   }
+  LibraryCallBegins();  // its initialisers are the library's code
   g_handle = dlopen(kLibraryPath, RTLD_NOW);
+  LibraryCallEnds();
   if (g_handle == nullptr) {
     const char* error = dlerror();
     ReportLoaderError(error != nullptr ? error : "./Tolvarine.so: cannot load");
@@ -96,7 +147,9 @@ bool Opendl() {
 void Closedl() {
   if (g_handle != nullptr) {
     FlushOutput();  // a library that crashes in its teardown takes nothing with it
+    LibraryCallBegins();
     dlclose(g_handle);
+    LibraryCallEnds();
     g_handle = nullptr;
   }
 }

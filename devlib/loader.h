@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "devlib/interrupts.h"
 #include "devlib/streams.h"
 
 // The loader handle of ./Tolvarine.so; null while the library is not loaded.
@@ -37,7 +38,8 @@ struct EntryResult<R(P...)> {
 
 // Calls the entry point `name` of type Fn, looked up afresh on every call,
 // after handing what standard output holds to the system (a crash inside
-// the library loses nothing printed before it). Returns kFailure without
+// the library loses nothing printed before it), as a library call that an
+// interrupt gives a grace period (interrupts.h). Returns kFailure without
 // printing when the library is not loaded, and kFailure after printing the
 // loader's text when the entry point is missing.
 template <typename Fn, auto kFailure, typename... Args>
@@ -59,5 +61,13 @@ typename EntryResult<Fn>::type CallEntry(const char* name, Args... args) {
     }
   }
   FlushOutput();
-  return reinterpret_cast<Fn*>(symbol)(args...);
+  LibraryCallBegins();
+  if constexpr (std::is_void_v<Result>) {
+    reinterpret_cast<Fn*>(symbol)(args...);
+    LibraryCallEnds();
+  } else {
+    const Result result = reinterpret_cast<Fn*>(symbol)(args...);
+    LibraryCallEnds();
+    return result;
+  }
 }

@@ -12,15 +12,16 @@ constexpr HeldWrite kConfigurationWrite = {
     "Writing the configuration, do not unplug the device...",
     "the configuration write is in progress and will finish before the tool stops"};
 
-// A call that writes to the device: cut short, it can leave the device
-// unusable, so interrupts wait until it returns.
+// A call that writes to the device: cut short or frozen, it can leave the
+// device unusable, so signals wait until it returns. After an interrupt it
+// is not made at all, and fails.
 template <typename Fn, auto kFailure, typename... Args>
 typename EntryResult<Fn>::type CallEntryHeld(const HeldWrite& write, const char* name,
                                              Args... args) {
-  Hold hold;
-  HoldInterrupts(write, &hold);
-  const auto result = CallEntry<Fn, kFailure>(name, args...);
-  ReleaseInterrupts(&hold);
+  auto result = static_cast<typename EntryResult<Fn>::type>(kFailure);
+  auto call = [&] { result = CallEntry<Fn, kFailure>(name, args...); };
+  RunHeld(
+      write, [](void* context) { (*static_cast<decltype(call)*>(context))(); }, &call);
   return result;
 }
 

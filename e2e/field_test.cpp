@@ -219,10 +219,13 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
   const std::string configurationNotice =
       "TolvarineCli: the configuration write is in progress and will finish before the tool "
       "stops\n";
+  const std::string hung =
+      "TolvarineCli: the device library did not return; ending without closing the device\n";
   RunCases({
+      // Past the two seconds an interrupt gives a hung library call.
       {"interrupts during a firmware update",
        {"--firmware", "fw.bin"},
-       {.scenario = "slow tq_UpdateKernelDevice = 1500\n[device]\n",
+       {.scenario = "slow tq_UpdateKernelDevice = 3000\n[device]\n",
         .status = 128 + SIGTERM,
         .err = firmwareNotice,
         .interrupt = {SIGTERM, "tq_UpdateKernelDevice waits", 2}},
@@ -238,6 +241,24 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
        "Write configure to device successful.\n",
        {},
        "tq_WriteCfgToDev(dev0, \"cfg.xml\", 2000) -> true\n" + kReleased},
+      // A stop comes after the write; a library thread does not take it.
+      {"Ctrl-Z during a firmware update",
+       {"--firmware", "fw.bin"},
+       {.scenario = "thread = yes\nslow tq_UpdateKernelDevice = 1000\n[device]\n",
+        .err = firmwareNotice,
+        .interrupt = {SIGTSTP, "tq_UpdateKernelDevice waits"}},
+       "updateError=0,succeed in updating the firmware \n",
+       {},
+       "tq_UpdateKernelDevice(dev0, \"fw.bin\", 0, &status) -> 1, status=0\n(stopped)\n" +
+           kReleased},
+      {"background configuration write",
+       {"--import", "cfg.xml"},
+       {.scenario = "slow tq_WriteCfgToDev = 1000\n[device]\n",
+        .err = configurationNotice,
+        .interrupt = {SIGTTOU, "tq_WriteCfgToDev waits"}},
+       "Write configure to device successful.\n",
+       {},
+       "tq_WriteCfgToDev(dev0, \"cfg.xml\", 2000) -> true\n(stopped)\n" + kReleased},
       {"interrupt during a slave configuration write",
        {"--import", "--custom", "--len", "1", "cfg.xml"},
        {.scenario = "slow tq_WriteCfgToSlaveDev = 1000\n[device]\nslave = - 1 -\n",
@@ -251,20 +272,21 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
        {"--firmware", "fw.bin"},
        {.scenario = "slow tq_UpdateKernelDevice = 2500\n[device]\n",
         .err = "\rUpdating firmware, do not unplug the device... 1 s"
-               "\rUpdating firmware, do not unplug the device... 2 s\r\n",
+               "\rUpdating firmware, do not unplug the device... 2 s\r\n"
+               "updateError=0,succeed in updating the firmware \r\n",
         .terminal = true},
-       "updateError=0,succeed in updating the firmware \n",
+       "",
        {},
        kUpdated},
       // The read in progress returns; what came until then is printed.
       {"interrupt in the read loop",
        {"--execute", "RRDDUR2000"},
-       {.scenario = "slow tq_Read = 5000\n[device]\nanswer RRDDUR2000 = 06 0D\n",
+       {.scenario = "slow tq_Read = 1500\n[device]\nanswer RRDDUR2000 = 06 0D\n",
         .status = 128 + SIGINT,
         .interrupt = {SIGINT, "tq_Read waits"}},
        std::string(kRequest) + "Response:06 0D \n",
        // The read gives up (under valgrind its wait may run out instead).
-       {"tq_Read(dev0, 10485760, 2000) -> 2", "tq_Read waits 5000 ms"},
+       {"tq_Read(dev0, 10485760, 2000) -> 2", "tq_Read waits 1500 ms"},
        kReleased},
       {"interrupt at the prompt",
        {"--export", "o.xml"},
@@ -281,6 +303,39 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
        kRequest,
        {},
        "tq_Read waits forever\n"},
+      {"hung read",
+       {"--execute", "RRDDUR2000"},
+       {.scenario = "slow tq_Read = forever\n[device]\nsilent = yes\n",
+        .status = 128 + SIGTERM,
+        .err = hung,
+        .interrupt = {SIGTERM, "tq_Read waits"}},
+       kRequest,
+       {},
+       "tq_Read waits forever\n"},
+      {"hung close after an interrupt",
+       {"--execute", "RRDDUR2000"},
+       {.scenario = "slow tq_Read = 1500\nslow tq_CloseDevice = forever\n[device]\nsilent = yes\n",
+        .status = 128 + SIGHUP,
+        .err = hung,
+        .interrupt = {SIGHUP, "tq_Read waits"}},
+       kRequest,
+       {},
+       "tq_CloseDevice waits forever\n"},
+      {"device texts on a terminal",
+       {"-i"},
+       {.scenario =
+            "[device]\ninfo = Product Name: A\\x1b]0;T\\x07\\rB\\x7f\\xc2\\x9b\\x9b\\tµ扫\\n\n",
+        .err = "Device: 1\r\r\nProduct name: A\\x1b]0;T\\x07\\x0dB\\x7f\\xc2\\x9b\x9b\tµ扫\r\r\n"
+               "Serial number: \r\r\nFirmware version: \r\r\n"
+               "/*************************************/\r\r\n",
+        .terminal = true},
+       ""},
+      {"library text on a terminal",
+       {"--import", "cfg.xml"},
+       {.scenario = "[device]\nimport = fail \x1b[2Jgone\n",
+        .err = "\\x1b[2Jgone",
+        .terminal = true},
+       ""},
       {"crash in a call",
        {"--execute", "RRDDUR2000"},
        {.scenario = "crash = tq_Read\n[device]\n", .status = 128 + SIGABRT},
@@ -338,10 +393,12 @@ TEST_F(FieldTest, LibraryOthersCouldReplaceIsNotLoaded) {
   const perms normal = perms::owner_all | perms::group_read | perms::group_exec |
                        perms::others_read | perms::others_exec;
   const perms open = normal | perms::others_write;
-  // Places a copy of the library (behind a link when `link` is given).
-  const auto place = [this, normal, open](std::string link, perms library, perms folder) {
+  // Places a copy of the library (behind a link when `link` is given), the
+  // copy and the folder lib/ owned by `owner` and `libOwner`.
+  const auto place = [this, normal, open](std::string link, perms library, perms folder,
+                                          uid_t owner = 0, uid_t libOwner = 0) {
     return [=, this] {
-      for (const char* sub : {"lib", "drop"}) fs::create_directories(dir_ + "/" + sub);
+      for (const char* sub : {"lib", "drop/sub"}) fs::create_directories(dir_ + "/" + sub);
       fs::permissions(dir_ + "/lib", normal);
       fs::permissions(dir_ + "/drop", open);
       fs::remove(dir_ + "/Tolvarine.so");
@@ -350,15 +407,46 @@ TEST_F(FieldTest, LibraryOthersCouldReplaceIsNotLoaded) {
       fs::permissions(copy, library);
       if (!link.empty()) fs::create_symlink(link, dir_ + "/Tolvarine.so");
       fs::permissions(dir_, folder);
+      ASSERT_EQ(chown(copy.c_str(), owner, -1) + chown((dir_ + "/lib").c_str(), libOwner, -1), 0);
     };
   };
-  const auto refused = [this](const std::string& what) {
-    return RunOptions{
-        .library = Library::kPlaced,
-        .err = "Refusing to load ./Tolvarine.so: " + what + " is writable by other users\n",
-        .code = 4};
+  const auto refused = [this](const std::string& what,
+                              const std::string& why = " is writable by other users") {
+    return RunOptions{.library = Library::kPlaced,
+                      .err = "Refusing to load ./Tolvarine.so: " + what + why + "\n",
+                      .code = 4};
   };
   const RunOptions loads = {.library = Library::kPlaced};
+  // Only root can give a file to another user.
+  if (geteuid() == 0) {
+    const std::string nobody = " is owned by user nobody (65534)";
+    RunCases({
+        {"file of another user",
+         {"--help"},
+         refused(dir_ + "/lib/Tolvarine.so", nobody),
+         "",
+         {},
+         "",
+         {},
+         place("lib/Tolvarine.so", normal, perms::owner_all, 65534)},
+        {"folder of another user",
+         {"--help"},
+         refused("folder " + dir_ + "/lib", nobody),
+         "",
+         {},
+         "",
+         {},
+         place("lib/Tolvarine.so", normal, perms::owner_all, 0, 65534)},
+        {"folder of the user sudo runs for",
+         {"--help"},
+         {.library = Library::kPlaced, .env = {"SUDO_UID=65534"}},
+         kUsage,
+         {},
+         "",
+         {},
+         place("lib/Tolvarine.so", normal, perms::owner_all, 0, 65534)},
+    });
+  }
   RunCases({
       {"normal folder", {"--help"}, loads, kUsage, {}, "", {}, place("", normal, perms::owner_all)},
       {"group-writable file",
@@ -409,6 +497,14 @@ TEST_F(FieldTest, LibraryOthersCouldReplaceIsNotLoaded) {
        "",
        {},
        place("drop/Tolvarine.so", normal, perms::owner_all)},
+      {"link into a folder of a world-writable folder",
+       {"--help"},
+       refused("folder " + dir_ + "/drop"),
+       "",
+       {},
+       "",
+       {},
+       place("drop/sub/Tolvarine.so", normal, perms::owner_all)},
   });
 }
 

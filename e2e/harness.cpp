@@ -80,12 +80,13 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
     if (chdir(dir_.c_str()) != 0) _exit(126);
     const int in = holdInput ? inputPipe[0] : open(".stdin", O_RDONLY);
     const int out = options.readerTakes >= 0 ? outputPipe[1]
+                    : options.terminal       ? open(ptsname(pty), O_RDWR | O_NOCTTY)
                     : options.outputFile.empty()
                         ? open(".stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644)
                         : open(options.outputFile.c_str(), O_WRONLY);
-    const int err = options.mergeStreams ? out
-                    : options.terminal   ? open(ptsname(pty), O_RDWR | O_NOCTTY)
-                                         : open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = options.mergeStreams || options.terminal
+                        ? out
+                        : open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(126);
     dup2(in, 0);
     dup2(out, 1);
@@ -95,8 +96,9 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
     setenv("TOLVARINE_SIM_JOURNAL", (dir / ".journal").c_str(), 1);
-    options.exitStatus.empty() ? unsetenv("TOLVARINE_EXIT_STATUS")
-                               : setenv("TOLVARINE_EXIT_STATUS", options.exitStatus.c_str(), 1);
+    unsetenv("TOLVARINE_EXIT_STATUS");
+    unsetenv("SUDO_UID");
+    for (const std::string& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
     if (options.scenario.empty()) {
       unsetenv("TOLVARINE_SIM");
     } else {
@@ -114,8 +116,13 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
   // Polls until the tool ends: sends the interrupts when their moment has
   // come, and reads what the pipe's reader takes. Ten seconds at most.
   for (int waited = 0; child > 0; waited += 2) {
-    const pid_t ended = waitpid(child, &status, WNOHANG);
-    if (ended == child) break;
+    const pid_t ended = waitpid(child, &status, WNOHANG | WUNTRACED);
+    if (ended == child && WIFSTOPPED(status)) {
+      std::ofstream(dir / ".journal", std::ios::app) << "(stopped)\n";
+      kill(child, SIGCONT);
+    } else if (ended == child) {
+      break;
+    }
     if (waited > 10000) {
       ADD_FAILURE() << "TolvarineCli still runs after ten seconds";
       kill(child, SIGKILL);
@@ -166,11 +173,16 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
 void ToolTest::RunCases(const std::vector<Case>& cases) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // valgrind takes a stop signal for nothing: the process never stops.
+    if (std::getenv("TOLVARINE_TEST_WRAPPER") != nullptr &&
+        c.tail.find("(stopped)") != c.tail.npos) {
+      continue;
+    }
     if (c.setup) c.setup();
     const RunResult r = Run(c.args, c.options);
     if (c.options.code >= 0) {  // again, with the outcome as the exit status
       RunOptions opted = c.options;
-      opted.exitStatus = "1";
+      opted.env.push_back("TOLVARINE_EXIT_STATUS=1");
       opted.status = c.options.code;
       if (c.setup) c.setup();
       EXPECT_EQ(Run(c.args, opted).out, c.out) << "with TOLVARINE_EXIT_STATUS=1";

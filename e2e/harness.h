@@ -20,7 +20,8 @@ struct RunResult {
 // variant, none, or whatever the test has placed there itself.
 enum class Library { kFull, kLean, kNone, kPlaced };
 
-// Signals sent to the tool once `after` shows in its journal or output.
+// Signals sent to the tool once `after` shows in its journal or output. A
+// tool that stops is continued, with "(stopped)" noted in its journal.
 struct Interrupt {
   int signal = 0;
   std::string after;
@@ -36,14 +37,15 @@ struct RunOptions {
   int status = 0;             // expected exit status (128 + signal)
   std::string err;            // expected standard error, exactly
   Interrupt interrupt;
-  std::vector<int> closed;  // standard descriptors closed at start
-  std::string outputFile;   // standard output into this file instead
-  int readerTakes = -1;     // >= 0: stdout is a pipe whose reader takes that
-                            // many bytes and goes away
-  bool terminal = false;    // standard error on a pseudo-terminal
-  std::string exitStatus;   // TOLVARINE_EXIT_STATUS's value; empty: unset
-  int code = -1;            // >= 0: RunCases runs the case again with
-                            // TOLVARINE_EXIT_STATUS=1, expecting this status
+  std::vector<int> closed;       // standard descriptors closed at start
+  std::string outputFile;        // standard output into this file instead
+  int readerTakes = -1;          // >= 0: stdout is a pipe whose reader takes that
+                                 // many bytes and goes away
+  bool terminal = false;         // standard output and error on one pseudo-
+                                 // terminal, whose bytes `err` expects
+  std::vector<std::string> env;  // "NAME=value" for the run
+  int code = -1;                 // >= 0: RunCases runs the case again with
+                                 // TOLVARINE_EXIT_STATUS=1, expecting this status
 };
 
 // One case of a table: a run and what it must give.

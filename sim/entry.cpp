@@ -1,6 +1,8 @@
 // The entry points of the simulated device library. Every call is appended
 // to the journal named by TOLVARINE_SIM_JOURNAL, one line per call.
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,6 +45,18 @@ void Journal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Read by the library's destructor, which must not depend on the state's.
 bool g_crashAtUnload = false;
+// A thread of the library's own, as vendor libraries keep one for device
+// events: it blocks no signal, so a signal sent to the process may be
+// delivered to it. Woken through the pipe and joined at unload.
+pthread_t g_thread;
+int g_threadWake[2] = {-1, -1};
+
+void* WaitForUnload(void*) {
+  pollfd wake{g_threadWake[0], POLLIN, 0};
+  while (poll(&wake, 1, -1) < 0 && errno == EINTR) {
+  }
+  return nullptr;
+}
 
 State LoadState() {
   State state;
@@ -67,10 +81,16 @@ State LoadState() {
     state.scenario = std::move(*scenario);
   }
   g_crashAtUnload = state.scenario.crash == "unload";
+  if (state.scenario.thread && pipe2(g_threadWake, O_CLOEXEC) == 0 &&
+      pthread_create(&g_thread, nullptr, WaitForUnload, nullptr) != 0) {
+    close(g_threadWake[0]);
+    close(g_threadWake[1]);
+    g_threadWake[1] = -1;
+  }
   return state;
 }
 
-// The library's state, read from the scenario at the first call.
+// The library's state, read from the scenario when the library is loaded.
 State& Library() {
   static State state = LoadState();
   return state;
@@ -191,7 +211,15 @@ bool Fail(const std::string& reason) {
   return false;
 }
 
+// The scenario is read when the library is loaded, as a vendor library
+// starts up in its initialisers.
+__attribute__((constructor)) void AtLoad() { Library(); }
+
 __attribute__((destructor)) void AtUnload() {
+  if (g_threadWake[1] >= 0) {
+    close(g_threadWake[1]);
+    pthread_join(g_thread, nullptr);
+  }
   if (g_crashAtUnload) {
     Journal("unload crashes");
     std::abort();

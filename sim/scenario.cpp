@@ -323,6 +323,8 @@ std::optional<Scenario> ParseScenario(const std::string& text, std::string* erro
         }
         scenario.slowCalls.push_back(
             {Trim(key.substr(5)), value == "forever" ? kForever : long{milliseconds}});
+      } else if (key == "thread") {
+        problem = ParseYes(value, &scenario.thread);
       } else if (key == "crash") {
         scenario.crash = value;
         if (value != "unload" && value.rfind("tq_", 0) != 0) problem = "expected tq_NAME or unload";

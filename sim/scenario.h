@@ -91,7 +91,8 @@ struct Scenario {
   bool nullList = false;
   bool nullLastError = false;
   std::vector<SlowCall> slowCalls;
-  std::string crash;  // an entry point that crashes, or "unload"
+  std::string crash;    // an entry point that crashes, or "unload"
+  bool thread = false;  // a thread of the library's own, from its loading on
 };
 
 // Parses a scenario text. Returns the scenario, or nullopt with a one-line
