@@ -3,7 +3,8 @@
 #
 # Each kind of build has its own folder, configured with its own options
 # only, so that one never leaves an option behind for another:
-#   build/           make build, test, demo, memcheck, install, package
+#   build/           make build, test, demo, memcheck, install
+#   build-deb/       make package (dpkg-buildpackage, from a copy of the tree)
 #   build-sanitize/  make sanitize
 #   build-bench/     make bench
 #   build-fuzz/      make fuzz (tools/fuzz.sh)
@@ -60,9 +61,10 @@ bench:
 install: build
 	DESTDIR=$(DESTDIR) cmake --install build --prefix $(PREFIX)
 
-# A Debian package (.deb) in the build folder: lintian-clean, reproducible.
-package: build
-	bash tools/package.sh build
+# The Debian source package and its binary packages (tool, simulator, and
+# their -dbgsym) in build-deb/; tools/check_package.sh checks them.
+package:
+	bash tools/build_deb.sh build-deb
 
 clean:
 	rm -rf build build-*

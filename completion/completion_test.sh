@@ -3,6 +3,8 @@
 # bash-completion, whose own loader (__load_completion) finds the script as
 # it would find the installed one. Each case types a command line, presses
 # Tab and reads the line back (or the list of choices shown).
+#   completion/completion_test.sh [SCRIPT]   (default: the one beside it;
+#                                            a package's copy, for instance)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # Without them (a fresh machine; .ci/run installs both) the test is skipped.
@@ -20,7 +22,8 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir -p "$work/completions" "$work/bin" "$work/files/sub"
-ln -s "$here/TolvarineCli.bash" "$work/completions/TolvarineCli"
+script=$(realpath "${1:-$here/TolvarineCli.bash}")
+ln -s "$script" "$work/completions/TolvarineCli"
 printf '#!/bin/sh\n' >"$work/bin/TolvarineCli"
 chmod +x "$work/bin/TolvarineCli"
 (cd "$work/files" && touch fw.bin 'my fw.bin' FW2.BIN firmware.img cfg.xml notes.txt)
