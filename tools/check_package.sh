@@ -72,7 +72,7 @@ for f in /usr/lib/TolvarineCli/simulator/Tolvarine.so /usr/share/TolvarineCli/sc
   has "$sim" "$f"
 done
 ! contents "$tool" | grep -E 'Tolvarine\.so|scenarios|simulator' || fail "the tool's package holds the above"
-dpkg-deb -c "$sim" | grep -q '^-rw-r--r-- root/root .*/Tolvarine\.so$' ||
+grep -q '^-rw-r--r-- root/root .*/Tolvarine\.so$' <<<"$(dpkg-deb -c "$sim")" ||
   fail "Tolvarine.so is not a root-owned 644 file: it is loaded, never run"
 
 dpkg-deb -x "$tool" "$work/root"
