@@ -23,48 +23,72 @@ TEST_F(RunFlowTest, CommandWordsAndTheLibrary) {
       "tq_EnumDevices(&count, 7) -> list, count=0\ntq_ReleaseDevices(&list)\n";
   const RunOptions none = {.scenario = "# no device\n", .code = 3};
   RunCases({
-      {"no argument", {}, {.code = 2}, "", {}, "", {"tq_"}},
-      {"--version without a library",
-       {"--version"},
-       {.library = Library::kNone, .code = 0},
-       "TolvarineCli " TOOL_VERSION "\n"},
-      {"--help touches no device",
-       {"--help"},
-       {.scenario = "# no device at all\n"},
-       kUsage,
-       {},
-       "",
-       {"tq_"}},
-      {"no library, --help", {"--help"}, {.library = Library::kNone, .err = kNoLibrary}, ""},
-      {"no library, -i", {"-i"}, {.library = Library::kNone, .err = kNoLibrary}, ""},
-      {"no library, --execute",
-       {"--execute", "RRDDUR2000"},
-       {.library = Library::kNone, .err = kNoLibrary},
-       ""},
-      {"misspelt word", {"--gpic"}, {.code = 2}, kNoSuchCommand, {}, "", {"tq_"}},
-      {"-vp first",
-       {"-vp", "1a2b:3c4d", "--export", "out.xml"},
-       {},
-       kNoSuchCommand,
-       {},
-       "",
-       {"tq_"}},
-      {"upper case",
-       {"--HELP"},
-       {.env = {"TOLVARINE_EXIT_STATUS=yes"}},
-       kNoSuchCommand,
-       {},
-       "",
-       {"tq_"}},
-      {"empty word", {""}, {}, kNoSuchCommand, {}, "", {"tq_"}},
-      {"trailing blank", {"-i "}, {}, kNoSuchCommand, {}, "", {"tq_"}},
+      {.name = "no argument", .options = {.code = 2}, .absent = {"tq_"}},
+      {.name = "--version without a library",
+       .args = {"--version"},
+       .options = {.library = Library::kNone, .code = 0},
+       .out = "TolvarineCli " TOOL_VERSION "\n"},
+      {.name = "--help touches no device",
+       .args = {"--help"},
+       .options = {.scenario = "# no device at all\n"},
+       .out = kUsage,
+       .absent = {"tq_"}},
+      {.name = "no library, --help",
+       .args = {"--help"},
+       .options = {.library = Library::kNone, .err = kNoLibrary}},
+      {.name = "no library, -i",
+       .args = {"-i"},
+       .options = {.library = Library::kNone, .err = kNoLibrary}},
+      {.name = "no library, --execute",
+       .args = {"--execute", "RRDDUR2000"},
+       .options = {.library = Library::kNone, .err = kNoLibrary}},
+      {.name = "misspelt word",
+       .args = {"--gpic"},
+       .options = {.code = 2},
+       .out = kNoSuchCommand,
+       .absent = {"tq_"}},
+      {.name = "-vp first",
+       .args = {"-vp", "1a2b:3c4d", "--export", "out.xml"},
+       .out = kNoSuchCommand,
+       .absent = {"tq_"}},
+      {.name = "upper case",
+       .args = {"--HELP"},
+       .options = {.env = {"TOLVARINE_EXIT_STATUS=yes"}},
+       .out = kNoSuchCommand,
+       .absent = {"tq_"}},
+      {.name = "empty word", .args = {""}, .out = kNoSuchCommand, .absent = {"tq_"}},
+      {.name = "trailing blank", .args = {"-i "}, .out = kNoSuchCommand, .absent = {"tq_"}},
       // "No device found" comes after the list is released and the library unloaded.
-      {"no device, -i", {"-i", "x"}, none, "No device found\n", {}, noDevice},
-      {"no device, -i --json", {"-i", "--json"}, none, "[]\n", {}, noDevice},
-      {"-i --JSON is a text listing", {"-i", "--JSON"}, none, "No device found\n", {}, noDevice},
-      {"no device, --Gpic", {"--Gpic", "x"}, none, "No device found\n", {}, noDevice},
-      {"no device, --execute", {"--execute", "x"}, none, "No device found\n", {}, noDevice},
-      {"no device, --export", {"--export", "x"}, none, "No device found\n", {}, noDevice},
+      {.name = "no device, -i",
+       .args = {"-i", "x"},
+       .options = none,
+       .out = "No device found\n",
+       .tail = noDevice},
+      {.name = "no device, -i --json",
+       .args = {"-i", "--json"},
+       .options = none,
+       .out = "[]\n",
+       .tail = noDevice},
+      {.name = "-i --JSON is a text listing",
+       .args = {"-i", "--JSON"},
+       .options = none,
+       .out = "No device found\n",
+       .tail = noDevice},
+      {.name = "no device, --Gpic",
+       .args = {"--Gpic", "x"},
+       .options = none,
+       .out = "No device found\n",
+       .tail = noDevice},
+      {.name = "no device, --execute",
+       .args = {"--execute", "x"},
+       .options = none,
+       .out = "No device found\n",
+       .tail = noDevice},
+      {.name = "no device, --export",
+       .args = {"--export", "x"},
+       .options = none,
+       .out = "No device found\n",
+       .tail = noDevice},
   });
 }
 
@@ -82,28 +106,29 @@ TEST_F(RunFlowTest, ListingReadsBothInfoLayouts) {
       "[device]\n"
       "info = Product Name: A\\nProduct Name: B\\nSerial Number=5;\n"
       "kind = 2\n";
-  RunCases({{"four layouts",
-             {"-i"},
-             {.scenario = scenario},
-             "Device: 1\r\nProduct name: X1\r\nSerial number: 123\r\nFirmware version: 2.0\r\n" +
-                 kSeparator +
-                 "Device: 2\r\nProduct name: X1\r\nSerial number: 123\r\nFirmware version: \r\n" +
-                 kSeparator +
-                 "Device: 3\r\nProduct name: Cam\r\nSerial number: \r\nFirmware version: \r\n" +
-                 kSeparator +
-                 "Device: 4\r\nProduct name: A\r\nSerial number: \r\nFirmware version: \r\n" +
-                 kSeparator,
-             {"tq_GetDeviceInfo(list, 0, &info) -> true"},
-             "tq_GetDeviceInfo(list, 3, &info) -> true\ntq_ReleaseDevices(&list)\n",
-             {"tq_OpenDevice"}},
-            // Quotes, backslash, controls, UTF-8 and bytes that are none of it.
-            {"as JSON",
-             {"-i", "--json"},
-             {.scenario = R"([device]
+  RunCases(
+      {{.name = "four layouts",
+        .args = {"-i"},
+        .options = {.scenario = scenario},
+        .out = "Device: 1\r\nProduct name: X1\r\nSerial number: 123\r\nFirmware version: 2.0\r\n" +
+               kSeparator +
+               "Device: 2\r\nProduct name: X1\r\nSerial number: 123\r\nFirmware version: \r\n" +
+               kSeparator +
+               "Device: 3\r\nProduct name: Cam\r\nSerial number: \r\nFirmware version: \r\n" +
+               kSeparator +
+               "Device: 4\r\nProduct name: A\r\nSerial number: \r\nFirmware version: \r\n" +
+               kSeparator,
+        .calls = {"tq_GetDeviceInfo(list, 0, &info) -> true"},
+        .tail = "tq_GetDeviceInfo(list, 3, &info) -> true\ntq_ReleaseDevices(&list)\n",
+        .absent = {"tq_OpenDevice"}},
+       // Quotes, backslash, controls, UTF-8 and bytes that are none of it.
+       {.name = "as JSON",
+        .args = {"-i", "--json"},
+        .options = {.scenario = R"([device]
 info = Product Name: "q\\\t\x1b\xc2\x85µ\xff\xe2\x82\nSerial Number: 1\n
 )",
-              .code = 0},
-             R"([
+                    .code = 0},
+        .out = R"([
   {"device": 1, "product": "\"q\\\t\u001b\u0085µ\ufffd\ufffd\ufffd", "serial": "1", "firmware": ""}
 ]
 )"}});
@@ -111,25 +136,22 @@ info = Product Name: "q\\\t\x1b\xc2\x85µ\xff\xe2\x82\nSerial Number: 1\n
 
 TEST_F(RunFlowTest, DeviceChoiceOpensClosesAndReleasesInOrder) {
   RunCases({
-      {"one device is opened without asking",
-       {"--export", "out.xml"},
-       {},
-       "Export xml file succeeful\n",
-       {},
-       "tq_EnumDevices(&count, 7) -> list, count=1\n"
-       "tq_OpenDevice(list, 0, 0) -> dev0\n"
-       "tq_ReadDevCfgToXml(dev0, \"out.xml\") -> true\n"
-       "tq_CloseDevice(&dev0) -> 1\n"
-       "tq_ReleaseDevices(&list)\n"},
-      {"a failed open still closes and releases",
-       {"--export", "out.xml"},
-       {.scenario = "[device]\nopen = fail\n"},
-       "Failed to open the device\n",
-       {},
-       "tq_EnumDevices(&count, 7) -> list, count=1\n"
-       "tq_OpenDevice(list, 0, 0) -> null\n"
-       "tq_CloseDevice(&null) -> 0\n"
-       "tq_ReleaseDevices(&list)\n"},
+      {.name = "one device is opened without asking",
+       .args = {"--export", "out.xml"},
+       .out = "Export xml file succeeful\n",
+       .tail = "tq_EnumDevices(&count, 7) -> list, count=1\n"
+               "tq_OpenDevice(list, 0, 0) -> dev0\n"
+               "tq_ReadDevCfgToXml(dev0, \"out.xml\") -> true\n"
+               "tq_CloseDevice(&dev0) -> 1\n"
+               "tq_ReleaseDevices(&list)\n"},
+      {.name = "a failed open still closes and releases",
+       .args = {"--export", "out.xml"},
+       .options = {.scenario = "[device]\nopen = fail\n"},
+       .out = "Failed to open the device\n",
+       .tail = "tq_EnumDevices(&count, 7) -> list, count=1\n"
+               "tq_OpenDevice(list, 0, 0) -> null\n"
+               "tq_CloseDevice(&null) -> 0\n"
+               "tq_ReleaseDevices(&list)\n"},
   });
 }
 
@@ -151,83 +173,82 @@ TEST_F(RunFlowTest, SelectorsChooseOrRefuse) {
   for (auto [args, out, code] : refusals) {
     args.insert(args.begin(), {"--export", "o.xml"});
     const std::string scenario = "[device]\ninfo = Serial Number: DUP\\n\n";
-    cases.push_back({out.substr(0, 24),
-                     args,
-                     {.scenario = scenario + scenario, .code = code},
-                     out,
-                     {},
-                     code == 3 ? released : "",
-                     {code == 3 ? "tq_OpenDevice" : "tq_"}});
+    cases.push_back({.name = out.substr(0, 24),
+                     .args = args,
+                     .options = {.scenario = scenario + scenario, .code = code},
+                     .out = out,
+                     .tail = code == 3 ? released : "",
+                     .absent = {code == 3 ? "tq_OpenDevice" : "tq_"}});
   }
   RunCases(cases);
   RunCases({
-      {"serial number chooses",
-       {"--export", "o.xml", "-sn", "SN2"},
-       three,
-       "Export xml file succeeful\n",
-       {},
-       "tq_EnumDevices(&count, 7) -> list, count=3\ntq_GetDeviceInfo(list, 0, &info) -> true\n"
-       "tq_GetDeviceInfo(list, 1, &info) -> true\ntq_GetDeviceInfo(list, 2, &info) -> true\n"
-       "tq_OpenDevice(list, 1, 0) -> dev1\ntq_ReadDevCfgToXml(dev1, \"o.xml\") -> true\n"
-       "tq_CloseDevice(&dev1) -> 1\ntq_ReleaseDevices(&list)\n"},
-      {"serial number of no device, one attached",
-       {"--firmware", "f.bin", "-sn", "SN2"},
-       {.scenario = Devices(1), .code = 3},
-       "no device [SN2]\n",
-       {},
-       released,
-       {"tq_OpenDevice"}},
-      {"-sn second", {"--export", "-sn", "SN1"}, {.code = 2}, misplaced, {}, "", {"tq_"}},
-      {"VID first, then PID",
-       {"--export", "o.xml", "-vp", "0002:1002"},
-       three,
-       "pid:1002,vid:0002.\r\nExport xml file succeeful\n",
-       {"tq_FindDeviceIndexByPIDVID(list, \"0002\", \"1002\") -> 1",
-        "tq_OpenDevice(list, 1, 0) -> dev1"},
-       released},
-      {"characters after the PID",
-       {"--export", "o.xml", "-vp", "0003-1003-extra"},
-       three,
-       "pid:1003,vid:0003.\r\nExport xml file succeeful\n",
-       {"tq_OpenDevice(list, 2, 0) -> dev2"},
-       released},
-      {"no such device",
-       {"--export", "o.xml", "-vp", "1a2b:3c4d"},
-       three,
-       "pid:3c4d,vid:1a2b.\r\nno device [1a2b:3c4d]\n",
-       {"tq_FindDeviceIndexByPIDVID(list, \"1a2b\", \"3c4d\") -> -1"},
-       released,
-       {"tq_OpenDevice"}},
-      {"short selector",
-       {"--export", "o.xml", "-vp", "0002:100"},
-       three,
-       "no device [0002:100]\n",
-       {},
-       released,
-       {"tq_OpenDevice", "tq_FindDeviceIndexByPIDVID"}},
-      {"no selector",
-       {"--export", "o.xml", "-vp"},
-       three,
-       "no device []\n",
-       {},
-       released,
-       {"tq_OpenDevice", "tq_FindDeviceIndexByPIDVID"}},
-      {"empty selector",
-       {"--export", "o.xml", "-vp", ""},
-       three,
-       "no device []\n",
-       {},
-       released,
-       {"tq_OpenDevice", "tq_FindDeviceIndexByPIDVID"}},
+      {.name = "serial number chooses",
+       .args = {"--export", "o.xml", "-sn", "SN2"},
+       .options = three,
+       .out = "Export xml file succeeful\n",
+       .tail =
+           "tq_EnumDevices(&count, 7) -> list, count=3\ntq_GetDeviceInfo(list, 0, &info) -> true\n"
+           "tq_GetDeviceInfo(list, 1, &info) -> true\ntq_GetDeviceInfo(list, 2, &info) -> true\n"
+           "tq_OpenDevice(list, 1, 0) -> dev1\ntq_ReadDevCfgToXml(dev1, \"o.xml\") -> true\n"
+           "tq_CloseDevice(&dev1) -> 1\ntq_ReleaseDevices(&list)\n"},
+      {.name = "serial number of no device, one attached",
+       .args = {"--firmware", "f.bin", "-sn", "SN2"},
+       .options = {.scenario = Devices(1), .code = 3},
+       .out = "no device [SN2]\n",
+       .tail = released,
+       .absent = {"tq_OpenDevice"}},
+      {.name = "-sn second",
+       .args = {"--export", "-sn", "SN1"},
+       .options = {.code = 2},
+       .out = misplaced,
+       .absent = {"tq_"}},
+      {.name = "VID first, then PID",
+       .args = {"--export", "o.xml", "-vp", "0002:1002"},
+       .options = three,
+       .out = "pid:1002,vid:0002.\r\nExport xml file succeeful\n",
+       .calls = {"tq_FindDeviceIndexByPIDVID(list, \"0002\", \"1002\") -> 1",
+                 "tq_OpenDevice(list, 1, 0) -> dev1"},
+       .tail = released},
+      {.name = "characters after the PID",
+       .args = {"--export", "o.xml", "-vp", "0003-1003-extra"},
+       .options = three,
+       .out = "pid:1003,vid:0003.\r\nExport xml file succeeful\n",
+       .calls = {"tq_OpenDevice(list, 2, 0) -> dev2"},
+       .tail = released},
+      {.name = "no such device",
+       .args = {"--export", "o.xml", "-vp", "1a2b:3c4d"},
+       .options = three,
+       .out = "pid:3c4d,vid:1a2b.\r\nno device [1a2b:3c4d]\n",
+       .calls = {"tq_FindDeviceIndexByPIDVID(list, \"1a2b\", \"3c4d\") -> -1"},
+       .tail = released,
+       .absent = {"tq_OpenDevice"}},
+      {.name = "short selector",
+       .args = {"--export", "o.xml", "-vp", "0002:100"},
+       .options = three,
+       .out = "no device [0002:100]\n",
+       .tail = released,
+       .absent = {"tq_OpenDevice", "tq_FindDeviceIndexByPIDVID"}},
+      {.name = "no selector",
+       .args = {"--export", "o.xml", "-vp"},
+       .options = three,
+       .out = "no device []\n",
+       .tail = released,
+       .absent = {"tq_OpenDevice", "tq_FindDeviceIndexByPIDVID"}},
+      {.name = "empty selector",
+       .args = {"--export", "o.xml", "-vp", ""},
+       .options = three,
+       .out = "no device []\n",
+       .tail = released,
+       .absent = {"tq_OpenDevice", "tq_FindDeviceIndexByPIDVID"}},
       // A missing lookup never falls back to the first device.
-      {"lookup missing from the library",
-       {"--export", "o.xml", "-vp", "0002:1002"},
-       {.scenario = Devices(2), .library = Library::kLean, .mergeStreams = true},
-       "pid:1002,vid:0002.\r\n./Tolvarine.so: undefined symbol: tq_FindDeviceIndexByPIDVID\nno "
-       "device [0002:1002]\n",
-       {},
-       released,
-       {"tq_OpenDevice"}},
+      {.name = "lookup missing from the library",
+       .args = {"--export", "o.xml", "-vp", "0002:1002"},
+       .options = {.scenario = Devices(2), .library = Library::kLean, .mergeStreams = true},
+       .out =
+           "pid:1002,vid:0002.\r\n./Tolvarine.so: undefined symbol: tq_FindDeviceIndexByPIDVID\nno "
+           "device [0002:1002]\n",
+       .tail = released,
+       .absent = {"tq_OpenDevice"}},
   });
 }
 
@@ -244,21 +265,20 @@ TEST_F(RunFlowTest, InteractiveChoiceReadsAnIntegerAsPercentI) {
   for (const auto& [input, index] : answers) {
     const RunOptions options = {.input = input, .scenario = Devices(3), .code = index < 0 ? 3 : 0};
     if (index < 0) {
-      cases.push_back({"answer " + input,
-                       {"--export", "o.xml"},
-                       options,
-                       menu + "No Device Selected\r\n",
-                       {},
-                       "tq_ReleaseDevices(&list)\n",
-                       {"tq_OpenDevice"}});
+      cases.push_back({.name = "answer " + input,
+                       .args = {"--export", "o.xml"},
+                       .options = options,
+                       .out = menu + "No Device Selected\r\n",
+                       .tail = "tq_ReleaseDevices(&list)\n",
+                       .absent = {"tq_OpenDevice"}});
     } else {
       const std::string n = std::to_string(index);
-      cases.push_back({"answer " + input,
-                       {"--export", "o.xml"},
-                       options,
-                       menu + "Export xml file succeeful\n",
-                       {"tq_OpenDevice(list, " + n + ", 0) -> dev" + n},
-                       "tq_ReleaseDevices(&list)\n"});
+      cases.push_back({.name = "answer " + input,
+                       .args = {"--export", "o.xml"},
+                       .options = options,
+                       .out = menu + "Export xml file succeeful\n",
+                       .calls = {"tq_OpenDevice(list, " + n + ", 0) -> dev" + n},
+                       .tail = "tq_ReleaseDevices(&list)\n"});
     }
   }
   RunCases(cases);
@@ -266,11 +286,11 @@ TEST_F(RunFlowTest, InteractiveChoiceReadsAnIntegerAsPercentI) {
 
 TEST_F(RunFlowTest, OutputKeepsItsOrderWhenStreamsShareAFile) {
   // The settings file is missing: its error comes between the two traces.
-  RunCases({{"missing settings file",
-             {"--execute", "RRDDUR2000"},
-             {.mergeStreams = true},
-             std::string(kRequest) +
-                 "Error opening file: No such file or directory\nResponse:06 0D \n"}});
+  RunCases({{.name = "missing settings file",
+             .args = {"--execute", "RRDDUR2000"},
+             .options = {.mergeStreams = true},
+             .out = std::string(kRequest) +
+                    "Error opening file: No such file or directory\nResponse:06 0D \n"}});
 }
 
 // Reads from fd until `text` has arrived or five seconds pass.
