@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "frame/exchange.h"
-#include "frame/exchange_internal.h"
 #include "frame/frame.h"
+#include "frame/pause.h"
+#include "frame/trace.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include "cli/run.h"
 #include "cli/text.h"
-#include "devlib/interrupts.h"
-#include "devlib/streams.h"
 #include "devlib/wrappers.h"
+#include "process/interrupts.h"
+#include "process/streams.h"
 
 namespace {
 
@@ -50,10 +50,8 @@ DeviceFields FieldsOfDevice(unsigned index) {
 // many, which standard error says.
 unsigned ShownDevices() {
   if (g_deviceCounts <= kMaxShownDevices) return g_deviceCounts;
-  FlushOutput();
-  std::fprintf(stderr,
-               "TolvarineCli: the device library reports %u devices; only the first %u are shown\n",
-               g_deviceCounts, kMaxShownDevices);
+  ReportError("TolvarineCli: the device library reports %u devices; only the first %u are shown",
+              g_deviceCounts, kMaxShownDevices);
   return kMaxShownDevices;
 }
 

@@ -9,9 +9,9 @@
 
 #include "cli/text.h"
 #include "devlib/buffers.h"
-#include "devlib/interrupts.h"
 #include "devlib/wrappers.h"
 #include "frame/slave_options.h"
+#include "process/interrupts.h"
 #include "settings/settings.h"
 
 namespace {

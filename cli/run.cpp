@@ -6,11 +6,11 @@
 #include "cli/devices.h"
 #include "cli/operations.h"
 #include "cli/usage.h"
-#include "devlib/interrupts.h"
 #include "devlib/loader.h"
-#include "devlib/streams.h"
 #include "devlib/wrappers.h"
 #include "frame/exchange.h"
+#include "process/interrupts.h"
+#include "process/streams.h"
 
 void* g_hDeviceList = nullptr;
 std::uint32_t g_deviceCounts = 0;

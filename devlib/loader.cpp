@@ -119,18 +119,11 @@ void WhyUntrusted(char* reason, std::size_t size) {
 
 }  // namespace
 
-void ReportLoaderError(const char* text) {
-  FlushOutput();
-  std::fprintf(stderr, "%s\n", text);
-}
-
 bool Opendl() {
   char reason[kPathSize + 256];
   WhyUntrusted(reason, sizeof reason);
   if (reason[0] != '\0') {
-    char message[sizeof reason + 64];
-    std::snprintf(message, sizeof message, "Refusing to load %s: %s", kLibraryPath, reason);
-    ReportLoaderError(message);
+    ReportError("Refusing to load %s: %s", kLibraryPath, reason);
     return false;
   }
   LibraryCallBegins();  // its initialisers are the library's code
@@ -138,7 +131,7 @@ bool Opendl() {
   LibraryCallEnds();
   if (g_handle == nullptr) {
     const char* error = dlerror();
-    ReportLoaderError(error != nullptr ? error : "./Tolvarine.so: cannot load");
+    ReportError("%s", error != nullptr ? error : "./Tolvarine.so: cannot load");
     return false;
   }
   return true;

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <type_traits>
 
-#include "devlib/interrupts.h"
-#include "devlib/streams.h"
+#include "process/interrupts.h"
+#include "process/streams.h"
 
 // The loader handle of ./Tolvarine.so; null while the library is not loaded.
 extern void* g_handle;
@@ -24,10 +24,6 @@ bool Opendl();
 // Unloads the library when it is loaded, after handing what standard output
 // holds to the system; g_handle is null afterwards.
 void Closedl();
-
-// Prints the loader's text on standard error after flushing standard output,
-// so that both streams keep their order when they share a file.
-void ReportLoaderError(const char* text);
 
 template <typename Fn>
 struct EntryResult;
@@ -51,7 +47,7 @@ typename EntryResult<Fn>::type CallEntry(const char* name, Args... args) {
     dlerror();  // a stale text must not be taken for this lookup's
     symbol = dlsym(g_handle, name);
     error = dlerror();
-    if (error != nullptr) ReportLoaderError(error);
+    if (error != nullptr) ReportError("%s", error);
   }
   if (symbol == nullptr) {
     if constexpr (std::is_void_v<Result>) {

@@ -1,16 +1,14 @@
 #include "devlib/wrappers.h"
 
-#include "devlib/interrupts.h"
 #include "devlib/loader.h"
+#include "process/interrupts.h"
 
 namespace {
 
-constexpr HeldWrite kFirmwareUpdate = {
-    "Updating firmware, do not unplug the device...",
-    "the firmware update is in progress and will finish before the tool stops"};
+constexpr HeldWrite kFirmwareUpdate = {"the firmware update",
+                                       "Updating firmware, do not unplug the device..."};
 constexpr HeldWrite kConfigurationWrite = {
-    "Writing the configuration, do not unplug the device...",
-    "the configuration write is in progress and will finish before the tool stops"};
+    "the configuration write", "Writing the configuration, do not unplug the device..."};
 
 // A call that writes to the device: cut short or frozen, it can leave the
 // device unusable, so signals wait until it returns. After an interrupt it

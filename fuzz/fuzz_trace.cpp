@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "frame/exchange.h"
+#include "frame/trace.h"
 #include "fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -12,6 +12,8 @@
 #include <limits>
 #include <string_view>
 
+#include "process/streams.h"
+
 namespace {
 
 constexpr std::int32_t kDefaultTimeout = 2000;
@@ -66,8 +68,7 @@ std::int32_t getReadTimeout() {
   int reason = 0;
   std::FILE* file = OpenSettingsFile(&reason);
   if (file == nullptr) {
-    std::fflush(stdout);  // both streams keep their order in a shared file
-    std::fprintf(stderr, "Error opening file: %s\n", std::strerror(reason));
+    ReportError("Error opening file: %s", std::strerror(reason));
     return kDefaultTimeout;
   }
   char line[kPieceSize];

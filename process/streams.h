@@ -1,9 +1,15 @@
-// Standard output as the tool hands it to the system around the device
-// library: nothing printed is left in a buffer when the library runs, and a
-// write error is reported once, at the end.
+// The standard streams: standard output as the tool hands it to the system
+// around the device library (nothing printed is left in a buffer when the
+// library runs, and a write error is reported once, at the end), and the
+// lines that go to standard error.
 #pragma once
 
 #include <cstdio>
+
+// Prints one line (the format, then "\n") on standard error, after handing
+// what standard output holds to the system, so that both streams keep
+// their order when they share a file.
+void ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that
 // no descriptor the library opens later becomes a standard stream, and

@@ -36,11 +36,12 @@ void EndByInterruption();
 
 // What a device write says while signals are held.
 struct HeldWrite {
+  const char* what;      // "the firmware update"
   const char* progress;  // on a terminal, after a second, with the seconds
-  const char* notice;    // when an interrupt or a stop comes
 };
 
 // Runs call(context) with interrupts and stop signals held, as `write`
 // says. Returns false, without calling, when an interrupt came before:
-// no device write starts after one.
+// no device write starts after one. When the watch that announces held
+// signals cannot be set up, it says so and the call runs all the same.
 bool RunHeld(const HeldWrite& write, void (*call)(void* context), void* context);

@@ -1,4 +1,4 @@
-#include "devlib/interrupts.h"
+#include "process/interrupts.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -11,10 +11,13 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <span>
 #include <string_view>
+
+#include "process/streams.h"
 
 namespace {
 
@@ -158,7 +161,9 @@ void* WatchHeldWrite(void* argument) {
       if (progressShown) WriteToStandardError("\n");
       progressShown = false;
       char line[256];
-      std::snprintf(line, sizeof line, "TolvarineCli: %s\n", hold.write->notice);
+      std::snprintf(line, sizeof line,
+                    "TolvarineCli: %s is in progress and will finish before the tool stops\n",
+                    hold.write->what);
       WriteToStandardError(line);
       noticed = true;
     }
@@ -271,8 +276,13 @@ bool RunHeld(const HeldWrite& write, void (*call)(void* context), void* context)
   clock_gettime(CLOCK_MONOTONIC, &hold.start);
   g_pokeFd.store(hold.pokeFd);
   pthread_t helper{};
-  const bool helperRunning = hold.signalFd >= 0 && hold.wakeFd >= 0 && hold.pokeFd >= 0 &&
-                             pthread_create(&helper, nullptr, WatchHeldWrite, &hold) == 0;
+  int failure = hold.signalFd < 0 || hold.wakeFd < 0 || hold.pokeFd < 0 ? errno : 0;
+  if (failure == 0) failure = pthread_create(&helper, nullptr, WatchHeldWrite, &hold);
+  const bool helperRunning = failure == 0;
+  if (!helperRunning) {
+    ReportError("TolvarineCli: cannot watch %s (%s): signals wait for its end without notice",
+                write.what, std::strerror(failure));
+  }
   call(context);
   if (helperRunning) {
     const std::uint64_t one = 1;

@@ -1,4 +1,4 @@
-#include "devlib/streams.h"
+#include "process/streams.h"
 
 #include <fcntl.h>
 #include <stdio_ext.h>
@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstring>
 
 namespace {
@@ -27,6 +28,15 @@ void PrepareStandardStreams() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+void ReportError(const char* format, ...) {
+  FlushOutput();
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(stderr, format, arguments);
+  va_end(arguments);
+  std::fputc('\n', stderr);
+}
+
 void FlushOutput() {
   if (__fpending(stdout) == 0) return;
   if (std::fflush(stdout) != 0) NoteOutputFailure(stdout, errno);
@@ -43,6 +53,6 @@ bool FinishOutput() {
   // keep; a terminal that fails has hung up, an input/output error.
   const int error = g_outputError != 0 ? g_outputError : EIO;
   if (error == EPIPE) return true;
-  std::fprintf(stderr, "TolvarineCli: cannot write output: %s\n", std::strerror(error));
+  ReportError("TolvarineCli: cannot write output: %s", std::strerror(error));
   return false;
 }
