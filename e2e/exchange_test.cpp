@@ -91,7 +91,7 @@ TEST_F(ExchangeTest, CommandsAndTheirAnswers) {
        .options = {.scenario = recorded},
        .out = "Request:7E 01 30 30 30 30 40 51 3B 03 \nResponse: time out\n",
        .tail = kReleased},
-      {.name = "settings file read after the write",
+      {.name = "slave command: the setting for the first read, 100 for the others",
        .args = {"--execute", "--custom", "--len", "1", "#X"},
        .options = {.scenario = "[device]\nslave = - 1 -\nanswer #X = 01\n"},
        .out =

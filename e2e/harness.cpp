@@ -66,7 +66,8 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
     EXPECT_TRUE(pty >= 0 && grantpt(pty) == 0 && unlockpt(pty) == 0);
   }
   int inputPipe[2] = {-1, -1};
-  const bool holdInput = options.interrupt.signal != 0 && options.input.empty();
+  const bool holdInput =
+      !options.answerAfter.empty() || (options.interrupt.signal != 0 && options.input.empty());
   if (holdInput) {
     EXPECT_EQ(pipe(inputPipe), 0);
   }
@@ -127,6 +128,13 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
       ADD_FAILURE() << "TolvarineCli still runs after ten seconds";
       kill(child, SIGKILL);
     }
+    if (inputPipe[1] >= 0 && !options.answerAfter.empty() &&
+        ReadFile(".stdout").find(options.answerAfter) != std::string::npos) {
+      EXPECT_EQ(write(inputPipe[1], options.input.data(), options.input.size()),
+                static_cast<ssize_t>(options.input.size()));
+      close(inputPipe[1]);
+      inputPipe[1] = -1;
+    }
     if (sent < options.interrupt.times && options.interrupt.signal != 0 &&
         (ReadFile(".journal") + ReadFile(".stdout")).find(options.interrupt.after) !=
             std::string::npos) {
@@ -148,7 +156,7 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
     }
     usleep(2000);
   }
-  if (holdInput) close(inputPipe[1]);
+  if (inputPipe[1] >= 0) close(inputPipe[1]);
   if (outputPipe[0] >= 0) close(outputPipe[0]);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   // Whatever happened, the tool ends with the expected status (0 unless a

@@ -29,9 +29,10 @@ struct Interrupt {
 };
 
 struct RunOptions {
-  std::string input;     // standard input; closed at its end (held open, empty,
-                         // while an interrupt waits for the prompt)
-  std::string scenario;  // scenario text; empty: the default device
+  std::string input;        // standard input; closed at its end (held open, empty,
+                            // while an interrupt waits for the prompt)
+  std::string answerAfter;  // input is given only once this shows in the output
+  std::string scenario;     // scenario text; empty: the default device
   Library library = Library::kFull;
   bool mergeStreams = false;  // stdout and stderr into one file
   int status = 0;             // expected exit status (128 + signal)

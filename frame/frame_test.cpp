@@ -62,7 +62,9 @@ TEST(UnifiedFrame, DoesNotWritePastTheDestination) {
   EXPECT_EQ(dst[0], 0xEE);
   packUnifyCommand(dst, "ABC", &length);
   EXPECT_EQ(length, 12u);
+  dst.fill(0xEE);
   packUnifyCommand(dst, "ABC", nullptr);  // the length is optional
+  EXPECT_EQ(dst[11], 0x03);
 }
 
 TEST(SlaveFrame, WorkedExamplesAndEdges) {
@@ -87,13 +89,17 @@ TEST(SlaveFrame, LengthFieldWrapsAndNothingIsWrittenWhenItDoesNotFit) {
   EXPECT_EQ(dst[0], 0x01);
   EXPECT_EQ(dst[1], 0x35);
 
-  std::array<std::uint8_t, 16> small;
+  // Prefix, length field, the 16-byte unified frame, suffix: 19 bytes.
+  std::array<std::uint8_t, 19> small;
   small.fill(0xEE);
-  packPreSurFullData("ABCDEFG", "aa", "1", "bb", small, &length);
+  packPreSurFullData("ABCDEFG", "aa", "bb", "1", std::span(small).first(18), &length);
   EXPECT_EQ(length, 0u);
   EXPECT_EQ(small[0], 0xEE);
-  packPreSurFullData("ABCDEFG", "aa", "1", "bb", small, nullptr);
+  packPreSurFullData("ABCDEFG", "aa", "bb", "1", small, nullptr);
   EXPECT_EQ(small[0], 0xEE);
+  packPreSurFullData("ABCDEFG", "aa", "bb", "1", small, &length);
+  EXPECT_EQ(length, 19u);
+  EXPECT_EQ(small[18], 0xBB);
 }
 
 TEST(StringToHex, DecodesEitherCaseOrFails) {

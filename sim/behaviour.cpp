@@ -308,6 +308,23 @@ std::string CheckXml(const std::string& text) {
   }
 }
 
+std::string RefuseConfiguration(const Device& device, const char* path) {
+  if (device.importConfig.fails) return device.importConfig.reason;
+  if (path == nullptr) return "no configuration file given";
+  errno = 0;
+  const std::optional<std::string> content = ReadFile(path);
+  if (!content) {
+    return std::string("cannot open configuration file ") + path + ": " +
+           std::strerror(errno ? errno : EIO);
+  }
+  if (content->find_first_not_of(" \t\r\n") == std::string::npos) {
+    return std::string("configuration file ") + path + " is empty";
+  }
+  const std::string problem = CheckXml(*content);
+  if (problem.empty()) return "";
+  return std::string("configuration file ") + path + " is not well-formed XML: " + problem;
+}
+
 std::string ConfigurationXml(const Device& device) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   xml += "<configuration product=\"" + Escape(InfoValue(device, "Product Name")) + "\" serial=\"" +

@@ -27,6 +27,10 @@ std::string WriteBmp(const char* path, const std::uint8_t* pixels, unsigned widt
 // Checks that the text is a well-formed XML document; returns "" or why not.
 std::string CheckXml(const std::string& text);
 
+// Why the device refuses the configuration file at `path`, or "" when it
+// takes it: it must exist, hold something and be well-formed XML.
+std::string RefuseConfiguration(const Device& device, const char* path);
+
 // The configuration document of a device.
 std::string ConfigurationXml(const Device& device);
 

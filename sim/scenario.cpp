@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "sim/journal.h"
 
 namespace sim {
 
@@ -283,6 +286,39 @@ std::string Unescape(const std::string& text) {
     }
   }
   return out;
+}
+
+std::optional<std::string> ReadFile(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return std::nullopt;
+  std::string content;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, n);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) return std::nullopt;
+  return content;
+}
+
+Scenario LoadScenario() {
+  std::string text = kDefaultScenario;
+  const char* path = std::getenv("TOLVARINE_SIM");
+  if (path != nullptr && *path != '\0') {
+    const std::optional<std::string> content = ReadFile(path);
+    if (!content) {
+      std::fprintf(stderr, "Tolvarine.so (simulated): cannot read scenario %s\n", path);
+      Journal("scenario rejected: cannot read %s", path);
+      return {};
+    }
+    text = *content;
+  }
+  std::string error;
+  std::optional<Scenario> scenario = ParseScenario(text, &error);
+  if (scenario) return std::move(*scenario);
+  std::fprintf(stderr, "Tolvarine.so (simulated): %s: %s\n", path, error.c_str());
+  Journal("scenario rejected: %s", error.c_str());
+  return {};
 }
 
 std::optional<Scenario> ParseScenario(const std::string& text, std::string* error) {

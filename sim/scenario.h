@@ -95,6 +95,15 @@ struct Scenario {
   bool thread = false;  // a thread of the library's own, from its loading on
 };
 
+// The scenario the library runs: the file TOLVARINE_SIM names, or the
+// default one. A scenario that cannot be read or parsed leaves the library
+// without devices, and says why on standard error and in the journal
+// ("scenario rejected: ...").
+Scenario LoadScenario();
+
+// The whole file, or nullopt when it cannot be read.
+std::optional<std::string> ReadFile(const char* path);
+
 // Parses a scenario text. Returns the scenario, or nullopt with a one-line
 // reason (naming the line) in *error.
 std::optional<Scenario> ParseScenario(const std::string& text, std::string* error);
