@@ -14,24 +14,33 @@ PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
 # Every option is given each time, so that a folder's cache keeps none.
 OPTIONS = -DTOLVARINE_WERROR=$(WERROR) -DTOLVARINE_SANITIZE=OFF -DTOLVARINE_FUZZ=OFF -DTOLVARINE_BENCH=OFF
+# Ninja where it is installed: one line of progress instead of make's. A
+# folder keeps the generator it was first configured with.
+GENERATOR = $(if $(wildcard $(1)/CMakeCache.txt),,$(if $(shell command -v ninja 2>/dev/null),-G Ninja))
+# Make's own "Entering directory" lines say nothing here.
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all build demo test sanitize memcheck fuzz bench install package clean
 
 all: build
 
 build:
-	cmake -S . -B build $(OPTIONS)
+	cmake -S . -B build $(call GENERATOR,build) $(OPTIONS)
 	cmake --build build -j $(JOBS)
 
-demo: build
-	bash tools/demo.sh build
+# The examples on the first screen: the build's lines go to build/build.log,
+# shown only when the build fails.
+demo:
+	@echo "Building TolvarineCli and the simulated device library (build/build.log)..."
+	@mkdir -p build && $(MAKE) build >build/build.log 2>&1 || { cat build/build.log; exit 1; }
+	@bash tools/demo.sh build
 
 test: build
 	cd build && ctest --output-on-failure -j $(JOBS)
 
 # Everything built with AddressSanitizer and UBSan, the whole suite run there.
 sanitize:
-	cmake -S . -B build-sanitize $(OPTIONS) -DTOLVARINE_SANITIZE=ON
+	cmake -S . -B build-sanitize $(call GENERATOR,build-sanitize) $(OPTIONS) -DTOLVARINE_SANITIZE=ON
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
@@ -53,7 +62,7 @@ fuzz:
 
 # Micro-benchmarks and whole-process comparisons, each figure with its target.
 bench:
-	cmake -S . -B build-bench $(OPTIONS) -DTOLVARINE_BENCH=ON -DBUILD_TESTING=OFF
+	cmake -S . -B build-bench $(call GENERATOR,build-bench) $(OPTIONS) -DTOLVARINE_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j $(JOBS)
 	bash tools/bench.sh build-bench
 
