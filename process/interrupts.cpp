@@ -100,13 +100,8 @@ void OnStop(int signal) {
   errno = savedErrno;
 }
 
-// The grace period is over: a library call that has not returned by now may
-// never return. Outside a held write, the tool ends by the interrupt.
-void OnGraceOver(int) {
-  const int signal = g_interruption.load();
-  if (!g_inLibrary.load() || g_holding.load() || signal == 0) return;
-  WriteToStandardError(
-      "TolvarineCli: the device library did not return; ending without closing the device\n");
+// Ends the process by `signal` with its default action. Async-signal-safe.
+void EndBy(int signal) {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigaction(signal, &action, nullptr);
@@ -115,6 +110,16 @@ void OnGraceOver(int) {
   sigaddset(&only, signal);
   pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
   raise(signal);
+}
+
+// The grace period is over: a library call that has not returned by now may
+// never return. Outside a held write, the tool ends by the interrupt.
+void OnGraceOver(int) {
+  const int signal = g_interruption.load();
+  if (!g_inLibrary.load() || g_holding.load() || signal == 0) return;
+  WriteToStandardError(
+      "TolvarineCli: the device library did not return; ending without closing the device\n");
+  EndBy(signal);
 }
 
 // A held write in progress: what its helper thread needs.
@@ -191,23 +196,24 @@ void* WatchHeldWrite(void* argument) {
 void CatchInterrupts() {
   sigemptyset(&g_caught);
   struct sigaction action {};
-  action.sa_handler = OnInterrupt;
   // Restarted system calls: an interrupt never fails a write of our output
   // or a read of the library's; the prompt waits with ppoll, which returns.
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  for (int signal : kInterrupts) {
-    struct sigaction previous {};
-    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
-    if (sigaction(signal, &action, nullptr) == 0) sigaddset(&g_caught, signal);
-  }
-  // A real-time signal of its own: a library that uses SIGALRM keeps it.
+  // The grace timer first, ready for the first interrupt. A real-time
+  // signal of its own: a library that uses SIGALRM keeps it.
   action.sa_handler = OnGraceOver;
   sigevent event{};
   event.sigev_notify = SIGEV_SIGNAL;
   event.sigev_signo = SIGRTMIN;
   g_graceReady = sigaction(SIGRTMIN, &action, nullptr) == 0 &&
                  timer_create(CLOCK_MONOTONIC, &event, &g_grace) == 0;
+  action.sa_handler = OnInterrupt;
+  for (int signal : kInterrupts) {
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    if (sigaction(signal, &action, nullptr) == 0) sigaddset(&g_caught, signal);
+  }
 }
 
 int Interruption() { return g_interruption.load(); }
@@ -234,15 +240,7 @@ void LibraryCallEnds() { g_inLibrary.store(false); }
 
 void EndByInterruption() {
   const int signal = g_interruption.load();
-  if (signal == 0) return;
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  sigaction(signal, &action, nullptr);
-  sigset_t only;
-  sigemptyset(&only);
-  sigaddset(&only, signal);
-  pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-  raise(signal);
+  if (signal != 0) EndBy(signal);
 }
 
 bool RunHeld(const HeldWrite& write, void (*call)(void* context), void* context) {
