@@ -9,6 +9,9 @@
 #   build-bench/     make bench
 #   build-fuzz/      make fuzz (tools/fuzz.sh)
 JOBS ?= $(shell nproc)
+# The end-to-end tests mostly wait (for a slow simulated call, a signal's
+# time limit): ctest runs three of them a processor.
+TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 3 )))
 WERROR ?= OFF
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
@@ -36,11 +39,14 @@ demo:
 	@bash tools/demo.sh build
 
 test: build
-	cd build && ctest --output-on-failure -j $(JOBS)
+	cd build && ctest --output-on-failure -j $(TEST_JOBS)
 
-# Everything built with AddressSanitizer and UBSan, the whole suite run there.
+# Everything built with AddressSanitizer and UBSan, the whole suite run
+# there; with clang, so that its warnings are heard too (the other builds
+# use g++).
 sanitize:
-	cmake -S . -B build-sanitize $(call GENERATOR,build-sanitize) $(OPTIONS) -DTOLVARINE_SANITIZE=ON
+	cmake -S . -B build-sanitize $(call GENERATOR,build-sanitize) $(OPTIONS) -DTOLVARINE_SANITIZE=ON \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j $(JOBS)

@@ -25,29 +25,36 @@ struct FieldKeys {
   const char* menuLabel;
   const char* jsonName;
   std::array<char, 128> DeviceFields::*field;
+  std::string_view DeviceValues::*value;
 };
 
 constexpr FieldKeys kFieldKeys[] = {
-    {"Product Name=", "Product Name:", "Product name: ", " ", "product", &DeviceFields::product},
-    {"Serial Number=", "Serial Number:", "Serial number: ", " SN:", "serial",
-     &DeviceFields::serial},
+    {"Product Name=", "Product Name:", "Product name: ", " ", "product", &DeviceFields::product,
+     &DeviceValues::product},
+    {"Serial Number=", "Serial Number:", "Serial number: ", " SN:", "serial", &DeviceFields::serial,
+     &DeviceValues::serial},
     {"Firmware Version=", "Firmware Version:", "Firmware version: ", " Fireware Ver:", "firmware",
-     &DeviceFields::firmware},
+     &DeviceFields::firmware, &DeviceValues::firmware},
 };
 constexpr std::int32_t kItemKind = 4;
 constexpr std::string_view kBlanks = " \t\n\r";
 constexpr std::size_t kSelectorLength = 9;  // "vid:pid", four characters each
 constexpr std::size_t kIdLength = 4;
 
-DeviceFields FieldsOfDevice(unsigned index) {
-  st_device_info record;
+// Asks the library for the record of device `index` into `record`.
+void ReadRecord(unsigned index, st_device_info& record) {
   std::memset(&record, 0, sizeof record);
   GetDeviceInfo(g_hDeviceList, index, &record);
+}
+
+DeviceFields FieldsOfDevice(unsigned index) {
+  st_device_info record;
+  ReadRecord(index, record);
   return ExtractDeviceFields(record);
 }
 
-// The devices to list or offer; beyond kMaxShownDevices the first that
-// many, which standard error says.
+// The devices to list or offer as text; beyond kMaxShownDevices the first
+// that many, which standard error says.
 unsigned ShownDevices() {
   if (g_deviceCounts <= kMaxShownDevices) return g_deviceCounts;
   ReportError("TolvarineCli: the device library reports %u devices; only the first %u are shown",
@@ -64,36 +71,54 @@ int DigitValue(int c) {
 
 }  // namespace
 
-int SplitDevData(std::string_view text, std::string_view key, std::string_view delimiter,
-                 std::span<char> out) {
-  if (out.empty()) return -1;
+std::optional<std::string_view> FindDevData(std::string_view text, std::string_view key,
+                                            std::string_view delimiter) {
   const std::size_t keyAt = text.find(key);
-  if (keyAt == std::string_view::npos) return -1;
+  if (keyAt == std::string_view::npos) return std::nullopt;
   // Positions only, no substr: nothing here may throw.
   std::string_view value = text;
   value.remove_prefix(keyAt + key.size());
   const std::size_t end = value.find(delimiter);
-  if (end == std::string_view::npos) return -1;
+  if (end == std::string_view::npos) return std::nullopt;
   value.remove_suffix(value.size() - end);
   const std::size_t first = value.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) {
-    value = {};
-  } else {
-    value.remove_suffix(value.size() - 1 - value.find_last_not_of(kBlanks));
-    value.remove_prefix(first);
-  }
-  value.remove_suffix(value.size() - std::min(value.size(), out.size() - 1));
-  std::copy(value.begin(), value.end(), out.data());
-  out[value.size()] = '\0';
+  if (first == std::string_view::npos) return std::string_view();
+  value.remove_suffix(value.size() - 1 - value.find_last_not_of(kBlanks));
+  value.remove_prefix(first);
+  return value;
+}
+
+int SplitDevData(std::string_view text, std::string_view key, std::string_view delimiter,
+                 std::span<char> out) {
+  if (out.empty()) return -1;
+  std::optional<std::string_view> value = FindDevData(text, key, delimiter);
+  if (!value) return -1;
+  value->remove_suffix(value->size() - std::min(value->size(), out.size() - 1));
+  std::copy(value->begin(), value->end(), out.data());
+  out[value->size()] = '\0';
   return 0;
 }
 
-DeviceFields ExtractDeviceFields(const st_device_info& record) {
+DeviceValues ExtractDeviceValues(const st_device_info& record) {
   const std::string_view text(record.info, strnlen(record.info, sizeof record.info));
   const bool items = record.kind == kItemKind;
+  DeviceValues values;
+  for (const FieldKeys& keys : kFieldKeys) {
+    values.*keys.value =
+        FindDevData(text, items ? keys.itemKey : keys.lineKey, items ? ";" : "\n").value_or("");
+  }
+  return values;
+}
+
+DeviceFields ExtractDeviceFields(const st_device_info& record) {
+  const DeviceValues values = ExtractDeviceValues(record);
   DeviceFields fields;
   for (const FieldKeys& keys : kFieldKeys) {
-    SplitDevData(text, items ? keys.itemKey : keys.lineKey, items ? ";" : "\n", fields.*keys.field);
+    std::array<char, 128>& field = fields.*keys.field;
+    const std::string_view value = values.*keys.value;
+    const std::size_t length = std::min(value.size(), field.size() - 1);
+    std::copy_n(value.begin(), length, field.begin());
+    field[length] = '\0';
   }
   return fields;
 }
@@ -113,14 +138,15 @@ void ShowDevice() {
 }
 
 void ShowDevicesAsJson() {
-  const unsigned shown = ShownDevices();
   std::fputs("[", stdout);
-  for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
-    const DeviceFields fields = FieldsOfDevice(i);
+  for (unsigned i = 0; i < g_deviceCounts && Interruption() == 0; ++i) {
+    st_device_info record;
+    ReadRecord(i, record);
+    const DeviceValues values = ExtractDeviceValues(record);
     std::printf("%s\n  {\"device\": %u", i == 0 ? "" : ",", i + 1);
     for (const FieldKeys& keys : kFieldKeys) {
       std::printf(", \"%s\": ", keys.jsonName);
-      PutJsonString((fields.*keys.field).data(), stdout);
+      PutJsonString(values.*keys.value, stdout);
     }
     std::fputs("}", stdout);
   }
@@ -154,9 +180,13 @@ Outcome SelectDeviceBySerial(const char* value) {
   const std::string_view serial(value);
   unsigned matches = 0;
   // An empty value would match every device that reports no serial number.
-  const unsigned shown = serial.empty() ? 0 : ShownDevices();
-  for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
-    if (std::string_view(FieldsOfDevice(i).serial.data()) != serial) continue;
+  // Every device is read, so that a second one with the serial, wherever
+  // it is, refuses the choice.
+  const unsigned count = serial.empty() ? 0 : g_deviceCounts;
+  for (unsigned i = 0; i < count && Interruption() == 0; ++i) {
+    st_device_info record;
+    ReadRecord(i, record);
+    if (ExtractDeviceValues(record).serial != serial) continue;
     if (matches++ == 0) g_selDevice = static_cast<std::int32_t>(i);
   }
   if (Interruption() != 0) return Outcome::kNoDevice;

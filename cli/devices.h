@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -17,36 +18,52 @@ struct DeviceFields {
   std::array<char, 128> firmware{};
 };
 
-// Stores in `out` the value that follows the first `key` in `text`, up to the
-// first `delimiter` after it, without surrounding blanks (space, tab, CR,
-// LF), cut to out.size() - 1 characters. Returns 0 when a value was stored;
-// -1, leaving `out` unchanged, when out is empty or the key or the delimiter
-// after it is missing.
+// The value that follows the first `key` in `text`, up to the first
+// `delimiter` after it, without surrounding blanks (space, tab, CR, LF); a
+// view into `text`. nullopt when the key or the delimiter after it is
+// missing.
+std::optional<std::string_view> FindDevData(std::string_view text, std::string_view key,
+                                            std::string_view delimiter);
+
+// Stores FindDevData's value in `out`, cut to out.size() - 1 characters
+// and NUL-terminated. Returns 0 when a value was stored; -1, leaving `out`
+// unchanged, when out is empty or there is no value.
 int SplitDevData(std::string_view text, std::string_view key, std::string_view delimiter,
                  std::span<char> out);
 
-// The three values of a record: kind code 4 means "Key=value;" items, any
+// The three values of a record, whole, as views into it (empty when the
+// info text does not give one): kind code 4 means "Key=value;" items, any
 // other "Key: value" lines. An info text without NUL counts as 4096 bytes.
+struct DeviceValues {
+  std::string_view product, serial, firmware;
+};
+DeviceValues ExtractDeviceValues(const st_device_info& record);
+
+// The same values cut to 127 characters, as the listing and the menu show
+// them.
 DeviceFields ExtractDeviceFields(const st_device_info& record);
 
-// At most this many devices are listed or offered: a library reporting
-// billions would keep the tool busy for hours.
+// At most this many devices are listed or offered as text: a library
+// reporting billions would fill screens for hours. The JSON listing and
+// the choice by serial number read every device, one at a time.
 constexpr unsigned kMaxShownDevices = 1024;
 
 // Prints one block per device of g_hDeviceList.
 void ShowDevice();
 
-// Prints the devices of g_hDeviceList as one JSON array of objects
-// {"device": N, "product": ..., "serial": ..., "firmware": ...} in device
-// order, N one-based, and a line feed. Interrupted, it leaves the array
-// unclosed, so that no reader takes part of the list for all of it.
+// Prints every device of g_hDeviceList, with its whole values, as one JSON
+// array of objects {"device": N, "product": ..., "serial": ...,
+// "firmware": ...} in device order, N one-based, and a line feed.
+// Interrupted, it leaves the array unclosed, so that no reader takes part
+// of the list for all of it.
 void ShowDevicesAsJson();
 
 // Set g_selDevice to the device that `value` (argument 4) names and return
 // kDone; otherwise print why no device is chosen and return kNoDevice.
 // SelectDeviceByIds takes "vid:pid" (four characters each, one between)
 // and asks the library; SelectDeviceBySerial reads every device's serial
-// number and takes the one device whose serial equals `value` exactly.
+// number, however many devices and however long the serial, and takes the
+// one device whose whole serial equals `value`.
 Outcome SelectDeviceByIds(const char* value);
 Outcome SelectDeviceBySerial(const char* value);
 

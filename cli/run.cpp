@@ -117,6 +117,9 @@ Outcome RunOnDevices(const Command& command, int argc, char** argv) {
     outcome = Outcome::kFailed;
   } else if (Interruption() == 0) {
     outcome = command.handler(device, argc, argv);
+    // A stop held during a device write waits for the write's outcome.
+    FlushOutput();
+    StopIfHeld();
   }
   CloseDevice(&device);
   return outcome;
@@ -166,6 +169,7 @@ int RunMain(int argc, char** argv) {
     std::puts("TolvarineCli " TOLVARINE_VERSION);
     outcome = Outcome::kDone;
   } else if (Opendl()) {
+    ReclaimSignals();
     outcome = RunLoaded(command, argc, argv);
   }
   // A listing, the usage text or the version is nothing when it is not

@@ -63,7 +63,9 @@ void PutDeviceText(std::string_view text) {
     const std::size_t length = Utf8SequenceLength(text);
     const std::size_t taken = length == 0 ? 1 : length;
     const int control = ControlCharacter(text, length);
-    if (control < 0 || control == '\t') {
+    // A byte that is no part of well-formed UTF-8 (0x9B alone starts an
+    // escape sequence on a terminal in 8-bit mode) is escaped too.
+    if (length > 0 && (control < 0 || control == '\t')) {
       std::fwrite(text.data(), 1, taken, stdout);
     } else {
       for (std::size_t i = 0; i < taken; ++i) std::printf("\\x%02x", Byte(text, i));

@@ -12,8 +12,9 @@ std::size_t Utf8SequenceLength(std::string_view text);
 
 // Writes a text from a device or the library to standard output: in files
 // and pipes every byte as it is; on a terminal, control characters (C0 but
-// tab, DEL, and C1 encoded in UTF-8) as \xHH for each of their bytes, so
-// that no device can drive the terminal. Other bytes pass unchanged.
+// tab, DEL, and C1 encoded in UTF-8) and every byte that is no part of
+// well-formed UTF-8 as \xHH for each of their bytes, so that no device can
+// drive the terminal. Well-formed UTF-8 text passes unchanged.
 void PutDeviceText(std::string_view text);
 
 // Writes `text` to `out` as a JSON string, quotes included: '"' and '\'

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 #include "devlib/loader.h"
@@ -17,6 +18,9 @@ class WrapperTest : public ::testing::Test {
     g_handle = nullptr;
   }
   static void Load(const char* path) {
+    // Devices this test opens are nobody else's: a state folder of its own.
+    static char state[] = "/tmp/tolvarine-wrappers-XXXXXX";
+    if (state[std::size(state) - 2] == 'X') setenv("TOLVARINE_SIM_STATE", mkdtemp(state), 1);
     if (g_handle != nullptr) dlclose(g_handle);
     g_handle = dlopen(path, RTLD_NOW);
     ASSERT_NE(g_handle, nullptr) << dlerror();

@@ -189,39 +189,73 @@ TEST_F(FieldTest, MisbehavingLibraryAndHostileInput) {
   });
 }
 
-TEST_F(FieldTest, SignalsCrashesAndStreams) {
-  const std::string menu =
-      "1. Unit1 SN:SN1 Fireware Ver:1.1\r\n2. Unit2 SN:SN2 Fireware Ver:1.2\r\nSelect=";
-  const std::string firmwareNotice =
-      "TolvarineCli: the firmware update is in progress and will finish before the tool stops\n";
-  const std::string configurationNotice =
-      "TolvarineCli: the configuration write is in progress and will finish before the tool "
-      "stops\n";
-  const std::string hung =
-      "TolvarineCli: the device library did not return; ending without closing the device\n";
+const std::string kMenu =
+    "1. Unit1 SN:SN1 Fireware Ver:1.1\r\n2. Unit2 SN:SN2 Fireware Ver:1.2\r\nSelect=";
+const std::string kFirmwareNotice =
+    "TolvarineCli: the firmware update is in progress and will finish before the tool stops\n";
+const std::string kConfigurationNotice =
+    "TolvarineCli: the configuration write is in progress and will finish before the tool "
+    "stops\n";
+const std::string kHung =
+    "TolvarineCli: the device library did not return; ending without closing the device\n";
+const std::string kHungRead = "slow tq_Read = forever\n[device]\nsilent = yes\n";
+
+// Each group of field cases is a test of its own, so that ctest runs them
+// side by side: most of their time is spent waiting.
+TEST_F(FieldTest, HeldFirmwareUpdate) {
   RunCases({
       // Past the two seconds an interrupt gives a hung library call.
       {.name = "interrupts during a firmware update",
        .args = {"--firmware", "fw.bin"},
        .options = {.scenario = "slow tq_UpdateKernelDevice = 3000\n[device]\n",
                    .status = 128 + SIGTERM,
-                   .err = firmwareNotice,
+                   .err = kFirmwareNotice,
                    .interrupt = {SIGTERM, "tq_UpdateKernelDevice waits", 2}},
        .out = "updateError=0,succeed in updating the firmware \n",
        .tail = kUpdated},
+  });
+}
+
+TEST_F(FieldTest, HeldConfigurationWrites) {
+  RunCases({
       {.name = "interrupt during a configuration write",
        .args = {"--import", "cfg.xml"},
        .options = {.scenario = "slow tq_WriteCfgToDev = 1000\n[device]\n",
                    .status = 128 + SIGHUP,
-                   .err = configurationNotice,
+                   .err = kConfigurationNotice,
                    .interrupt = {SIGHUP, "tq_WriteCfgToDev waits"}},
        .out = "Write configure to device successful.\n",
        .tail = "tq_WriteCfgToDev(dev0, \"cfg.xml\", 2000) -> true\n" + kReleased},
-      // A stop comes after the write; a library thread does not take it.
+      {.name = "interrupt during a slave configuration write",
+       .args = {"--import", "--custom", "--len", "1", "cfg.xml"},
+       .options = {.scenario = "slow tq_WriteCfgToSlaveDev = 1000\n[device]\nslave = - 1 -\n",
+                   .status = 128 + SIGQUIT,
+                   .err = kConfigurationNotice,
+                   .interrupt = {SIGQUIT, "tq_WriteCfgToSlaveDev waits"}},
+       .out = "Write configure to device successful.\n",
+       .tail = "tq_WriteCfgToSlaveDev(dev0, \"\", \"\", \"1\", \"cfg.xml\", 2000) -> true\n" +
+               kReleased},
+      // Standard error full: the notice is dropped, the write and the end
+      // do not wait for it.
+      {.name = "interrupt during a write, standard error full",
+       .args = {"--import", "cfg.xml"},
+       .options = {.scenario = "slow tq_WriteCfgToDev = 1000\n[device]\n",
+                   .status = 128 + SIGTERM,
+                   .interrupt = {SIGTERM, "tq_WriteCfgToDev waits"},
+                   .stalled = {2}},
+       .out = "Write configure to device successful.\n",
+       .tail = "tq_WriteCfgToDev(dev0, \"cfg.xml\", 2000) -> true\n" + kReleased},
+  });
+}
+
+// A stop comes after the write's outcome is printed (the harness checks
+// the output at the stop); a library thread does not take it.
+TEST_F(FieldTest, StopsWaitForTheOutcome) {
+  RunCases({
       {.name = "Ctrl-Z during a firmware update",
        .args = {"--firmware", "fw.bin"},
        .options = {.scenario = "thread = yes\nslow tq_UpdateKernelDevice = 1000\n[device]\n",
-                   .err = firmwareNotice,
+                   .err = kFirmwareNotice,
                    .interrupt = {SIGTSTP, "tq_UpdateKernelDevice waits"}},
        .out = "updateError=0,succeed in updating the firmware \n",
        .tail = "tq_UpdateKernelDevice(dev0, \"fw.bin\", 0, &status) -> 1, status=0\n(stopped)\n" +
@@ -229,19 +263,15 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
       {.name = "background configuration write",
        .args = {"--import", "cfg.xml"},
        .options = {.scenario = "slow tq_WriteCfgToDev = 1000\n[device]\n",
-                   .err = configurationNotice,
+                   .err = kConfigurationNotice,
                    .interrupt = {SIGTTOU, "tq_WriteCfgToDev waits"}},
        .out = "Write configure to device successful.\n",
        .tail = "tq_WriteCfgToDev(dev0, \"cfg.xml\", 2000) -> true\n(stopped)\n" + kReleased},
-      {.name = "interrupt during a slave configuration write",
-       .args = {"--import", "--custom", "--len", "1", "cfg.xml"},
-       .options = {.scenario = "slow tq_WriteCfgToSlaveDev = 1000\n[device]\nslave = - 1 -\n",
-                   .status = 128 + SIGQUIT,
-                   .err = configurationNotice,
-                   .interrupt = {SIGQUIT, "tq_WriteCfgToSlaveDev waits"}},
-       .out = "Write configure to device successful.\n",
-       .tail = "tq_WriteCfgToSlaveDev(dev0, \"\", \"\", \"1\", \"cfg.xml\", 2000) -> true\n" +
-               kReleased},
+  });
+}
+
+TEST_F(FieldTest, ProgressOnATerminal) {
+  RunCases({
       {.name = "firmware update on a terminal",
        .args = {"--firmware", "fw.bin"},
        .options = {.scenario = "slow tq_UpdateKernelDevice = 2500\n[device]\n",
@@ -250,6 +280,11 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
                           "updateError=0,succeed in updating the firmware \r\n",
                    .terminal = true},
        .tail = kUpdated},
+  });
+}
+
+TEST_F(FieldTest, InterruptsOutsideWrites) {
+  RunCases({
       // The read in progress returns; what came until then is printed.
       {.name = "interrupt in the read loop",
        .args = {"--execute", "RRDDUR2000"},
@@ -265,41 +300,82 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
        .options = {.scenario = Devices(2),
                    .status = 128 + SIGINT,
                    .interrupt = {SIGINT, "Select="}},
-       .out = menu,
+       .out = kMenu,
        .tail = "tq_GetDeviceInfo(list, 1, &info) -> true\ntq_ReleaseDevices(&list)\n",
        .absent = {"tq_OpenDevice"}},
       {.name = "second interrupt in a call that never returns",
        .args = {"--execute", "RRDDUR2000"},
-       .options = {.scenario = "slow tq_Read = forever\n[device]\nsilent = yes\n",
+       .options = {.scenario = kHungRead,
                    .status = 128 + SIGINT,
-                   .interrupt = {SIGINT, "tq_Read waits", 2}},
+                   .interrupt = {SIGINT, "tq_Read waits", 2, 300}},
        .out = kRequest,
        .tail = "tq_Read waits forever\n"},
+      // The trace blocked by a reader that takes nothing: dropped after
+      // the time limit, and the device is still closed.
+      {.name = "interrupt while the output is blocked",
+       .args = {"--execute", "RRDDUR2000"},
+       .options = {.status = 128 + SIGTERM,
+                   .interrupt = {SIGTERM, "tq_OpenDevice"},
+                   .stalled = {1}},
+       .tail = kReleased},
+  });
+}
+
+TEST_F(FieldTest, HungLibrary) {
+  RunCases({
       {.name = "hung read",
        .args = {"--execute", "RRDDUR2000"},
-       .options = {.scenario = "slow tq_Read = forever\n[device]\nsilent = yes\n",
+       .options = {.scenario = kHungRead,
                    .status = 128 + SIGTERM,
-                   .err = hung,
+                   .err = kHung,
                    .interrupt = {SIGTERM, "tq_Read waits"}},
        .out = kRequest,
        .tail = "tq_Read waits forever\n"},
+      // timeout(1) signals the tool, then its process group: one interrupt.
+      {.name = "hung read, signal repeated at once",
+       .args = {"--execute", "RRDDUR2000"},
+       .options = {.scenario = kHungRead,
+                   .status = 128 + SIGTERM,
+                   .err = kHung,
+                   .interrupt = {SIGTERM, "tq_Read waits", 2}},
+       .out = kRequest,
+       .tail = "tq_Read waits forever\n"},
+  });
+}
+
+TEST_F(FieldTest, HungCloseOrClaimedSignals) {
+  RunCases({
       {.name = "hung close after an interrupt",
        .args = {"--execute", "RRDDUR2000"},
        .options =
            {.scenario =
                 "slow tq_Read = 1500\nslow tq_CloseDevice = forever\n[device]\nsilent = yes\n",
             .status = 128 + SIGHUP,
-            .err = hung,
+            .err = kHung,
             .interrupt = {SIGHUP, "tq_Read waits"}},
        .out = kRequest,
        .tail = "tq_CloseDevice waits forever\n"},
+      // A library that takes the signals for itself when loaded.
+      {.name = "hung read, signals claimed by the library",
+       .args = {"--execute", "RRDDUR2000"},
+       .options = {.scenario = "signals = claim\n" + kHungRead,
+                   .status = 128 + SIGTERM,
+                   .err = kHung,
+                   .interrupt = {SIGTERM, "tq_Read waits"}},
+       .out = kRequest,
+       .tail = "tq_Read waits forever\n"},
+  });
+}
+
+TEST_F(FieldTest, CrashesStreamsAndTerminals) {
+  RunCases({
       {.name = "device texts on a terminal",
        .args = {"-i"},
        .options =
            {.scenario =
                 "[device]\ninfo = Product Name: A\\x1b]0;T\\x07\\rB\\x7f\\xc2\\x9b\\x9b\\tµ扫\\n\n",
             .err =
-                "Device: 1\r\r\nProduct name: A\\x1b]0;T\\x07\\x0dB\\x7f\\xc2\\x9b\x9b\tµ扫\r\r\n"
+                "Device: 1\r\r\nProduct name: A\\x1b]0;T\\x07\\x0dB\\x7f\\xc2\\x9b\\x9b\tµ扫\r\r\n"
                 "Serial number: \r\r\nFirmware version: \r\r\n"
                 "/*************************************/\r\r\n",
             .terminal = true}},
@@ -354,13 +430,13 @@ TEST_F(FieldTest, SignalsCrashesAndStreams) {
 // for --help: a root run in a shared folder would run their code.
 TEST_F(FieldTest, LibraryOthersCouldReplaceIsNotLoaded) {
   using fs::perms;
-  const perms normal = perms::owner_all | perms::group_read | perms::group_exec |
-                       perms::others_read | perms::others_exec;
-  const perms open = normal | perms::others_write;
+  static constexpr perms normal = perms::owner_all | perms::group_read | perms::group_exec |
+                                  perms::others_read | perms::others_exec;
+  static constexpr perms open = normal | perms::others_write;
   // Places a copy of the library (behind a link when `link` is given), the
   // copy and the folder lib/ owned by `owner` and `libOwner`.
-  const auto place = [this, normal, open](std::string link, perms library, perms folder,
-                                          uid_t owner = 0, uid_t libOwner = 0) {
+  const auto place = [this](std::string link, perms library, perms folder, uid_t owner = 0,
+                            uid_t libOwner = 0) {
     return [=, this] {
       for (const char* sub : {"lib", "drop/sub"}) fs::create_directories(dir_ + "/" + sub);
       fs::permissions(dir_ + "/lib", normal);
@@ -374,8 +450,8 @@ TEST_F(FieldTest, LibraryOthersCouldReplaceIsNotLoaded) {
       ASSERT_EQ(chown(copy.c_str(), owner, -1) + chown((dir_ + "/lib").c_str(), libOwner, -1), 0);
     };
   };
-  const auto refused = [this](const std::string& what,
-                              const std::string& why = " is writable by other users") {
+  const auto refused = [](const std::string& what,
+                          const std::string& why = " is writable by other users") {
     return RunOptions{.library = Library::kPlaced,
                       .err = "Refusing to load ./Tolvarine.so: " + what + why + "\n",
                       .code = 4};

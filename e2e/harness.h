@@ -10,10 +10,11 @@
 #include <vector>
 
 struct RunResult {
-  std::string out;      // standard output (both streams when merged)
-  std::string err;      // standard error
-  std::string journal;  // one line per library call (or event of the simulator)
-  int status = -1;      // exit status, or 128 + signal
+  std::string out;        // standard output (both streams when merged)
+  std::string err;        // standard error
+  std::string journal;    // one line per library call (or event of the simulator)
+  int status = -1;        // exit status, or 128 + signal
+  std::string outAtStop;  // standard output when the tool stopped, if it did
 };
 
 // The simulated library as ./Tolvarine.so (a link to the build's), its lean
@@ -26,6 +27,7 @@ struct Interrupt {
   int signal = 0;
   std::string after;
   int times = 1;
+  int gap = 0;  // milliseconds between two of them (those within 100 ms are one)
 };
 
 struct RunOptions {
@@ -39,6 +41,8 @@ struct RunOptions {
   std::string err;            // expected standard error, exactly
   Interrupt interrupt;
   std::vector<int> closed;       // standard descriptors closed at start
+  std::vector<int> stalled;      // standard descriptors given a full pipe
+                                 // that nobody reads
   std::string outputFile;        // standard output into this file instead
   int readerTakes = -1;          // >= 0: stdout is a pipe whose reader takes that
                                  // many bytes and goes away

@@ -102,6 +102,14 @@ TEST_F(RunFlowTest, ListingReadsBothInfoLayouts) {
       "[device]\n"
       "info = Product Name: A\\nProduct Name: B\\nSerial Number=5;\n"
       "kind = 2\n";
+  std::string everyDevice = "[";
+  for (int i = 1; i <= 1025; ++i) {
+    const std::string n = std::to_string(i);
+    everyDevice += "\n  {\"device\": " + n + ", \"product\": \"Unit" + n + "\", \"serial\": \"SN" +
+                   n + "\", \"firmware\": \"1." + n + "\"},";
+  }
+  everyDevice += "\n  {\"device\": 1026, \"product\": \"" + std::string(300, 'P') +
+                 "\", \"serial\": \"\", \"firmware\": \"\"}\n]\n";
   RunCases(
       {{.name = "four layouts",
         .args = {"-i"},
@@ -118,6 +126,12 @@ TEST_F(RunFlowTest, ListingReadsBothInfoLayouts) {
         .tail = "tq_GetDeviceInfo(list, 3, &info) -> true\ntq_ReleaseDevices(&list)\n",
         .absent = {"tq_OpenDevice"}},
        // Quotes, backslash, controls, UTF-8 and bytes that are none of it.
+       {.name = "as JSON, every device, whole values",
+        .args = {"-i", "--json"},
+        .options = {.scenario = Devices(1025) + "[device]\ninfo = Product Name: " +
+                                std::string(300, 'P') + "\\n\n"},
+        .out = everyDevice,
+        .tail = "tq_GetDeviceInfo(list, 1025, &info) -> true\ntq_ReleaseDevices(&list)\n"},
        {.name = "as JSON",
         .args = {"-i", "--json"},
         .options = {.scenario = R"([device]
@@ -165,6 +179,8 @@ TEST_F(RunFlowTest, SelectorsChooseOrRefuse) {
       {{"-sn", controls}, "no device [" + controls + "]\n", 3},
       {{"-vp", "0001:1001", "-sn", "DUP"}, misplaced, 2},
   };
+  const std::string longSerial =
+      "[device]\ninfo = Serial Number: " + std::string(130, 'L') + "\\n\n";
   std::vector<Case> cases;
   for (auto [args, out, code] : refusals) {
     args.insert(args.begin(), {"--export", "o.xml"});
@@ -193,6 +209,31 @@ TEST_F(RunFlowTest, SelectorsChooseOrRefuse) {
        .out = "no device [SN2]\n",
        .tail = released,
        .absent = {"tq_OpenDevice"}},
+      // Every device is read, whole serial numbers compared.
+      {.name = "serial number past the 1024th device",
+       .args = {"--export", "o.xml", "-sn", "SN1050"},
+       .options = {.scenario = Devices(1100)},
+       .out = "Export xml file succeeful\n",
+       .calls = {"tq_GetDeviceInfo(list, 1099, &info) -> true",
+                 "tq_OpenDevice(list, 1049, 0) -> dev1049"},
+       .tail = released},
+      {.name = "duplicate past the 1024th device",
+       .args = {"--firmware", "f.bin", "-sn", "SN1"},
+       .options = {.scenario = Devices(1100) + Devices(1), .code = 3},
+       .out = "2 devices have serial number [SN1]\n",
+       .tail = released,
+       .absent = {"tq_OpenDevice"}},
+      {.name = "a prefix is no serial number",
+       .args = {"--export", "o.xml", "-sn", std::string(127, 'L')},
+       .options = {.scenario = longSerial, .code = 3},
+       .out = "no device [" + std::string(127, 'L') + "]\n",
+       .tail = released,
+       .absent = {"tq_OpenDevice"}},
+      {.name = "a long serial number chooses",
+       .args = {"--export", "o.xml", "-sn", std::string(130, 'L')},
+       .options = {.scenario = longSerial},
+       .out = "Export xml file succeeful\n",
+       .calls = {"tq_OpenDevice(list, 0, 0) -> dev0"}},
       {.name = "-sn second",
        .args = {"--export", "-sn", "SN1"},
        .options = {.code = 2},

@@ -1,5 +1,6 @@
 #include "process/interrupts.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -23,23 +24,38 @@ namespace {
 
 constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kStops[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+constexpr std::size_t kInterruptCount = std::size(kInterrupts);
+constexpr std::size_t kStopCount = std::size(kStops);
 constexpr time_t kGraceSeconds = 2;
+constexpr long long kRepeatNanoseconds = 100'000'000;
 
 std::atomic<int> g_interruption{0};
+// Who sent the first interrupt (0: the kernel, for a terminal's keys) and
+// when, to tell a repeat of it from a second interrupt.
+std::atomic<pid_t> g_firstSender{0};
+std::atomic<long long> g_firstAt{0};
 std::atomic<int> g_heldStop{0};  // the first stop signal held during a write
-// While a write holds signals, one delivered to a thread of the library
-// that does not block them is recorded only, never acted on.
+// While a write holds signals, one taken by any thread (a thread of the
+// library that blocks nothing included) is recorded only, never acted on.
 std::atomic<bool> g_holding{false};
 std::atomic<bool> g_inLibrary{false};
-// Wakes the helper of a held write when a library thread took a signal.
+// Wakes the helper of a held write when a handler recorded a signal.
 std::atomic<int> g_pokeFd{-1};
-sigset_t g_caught;  // the interrupts whose handler is ours
-timer_t g_grace;    // signals when the grace period of a library call is over
+timer_t g_grace;  // signals the main thread when the time limit is over
 bool g_graceReady = false;
+int g_graceSignal = 0;
+int g_nullFd = -1;  // /dev/null, where blocked output goes after an interrupt
 
-void Record(std::atomic<int>& first, int signal) {
-  int none = 0;
-  first.compare_exchange_strong(none, signal);
+// The disposition of every signal the tool governs, as set at start: the
+// interrupts, the stops and the time limit's signal, in that order.
+constexpr std::size_t kGoverned = kInterruptCount + kStopCount + 1;
+int g_governed[kGoverned];
+struct sigaction g_policy[kGoverned];
+
+long long MonotonicNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
 }
 
 sigset_t SetOf(std::span<const int> signals, std::span<const int> more = {}) {
@@ -50,26 +66,21 @@ sigset_t SetOf(std::span<const int> signals, std::span<const int> more = {}) {
   return set;
 }
 
-// From now on an interrupt ends the tool at once.
-void RestoreDefaultActions() {
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  for (int signal : kInterrupts) {
-    if (sigismember(&g_caught, signal) == 1) sigaction(signal, &action, nullptr);
+// Writes a notice to standard error only when it can take it at once: a
+// notice is not worth a blocked run. Async-signal-safe.
+void Notice(std::string_view text) {
+  pollfd ready{STDERR_FILENO, POLLOUT, 0};
+  if (poll(&ready, 1, 0) != 1 || (ready.revents & POLLOUT) == 0) return;
+  // A notice is shorter than PIPE_BUF: a pipe with room takes it whole.
+  if (write(STDERR_FILENO, text.data(), text.size()) < 0) {
+    // Dropped, as one that could not be taken at once.
   }
 }
 
 void ArmGrace() {
   const itimerspec once = {{0, 0}, {kGraceSeconds, 0}};
-  if (g_graceReady) timer_settime(g_grace, 0, &once, nullptr);
-}
-
-void WriteToStandardError(std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = write(STDERR_FILENO, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(written));
+  if (g_graceReady && timer_settime(g_grace, 0, &once, nullptr) != 0) {
+    Notice("TolvarineCli: cannot start the time limit; a library call that hangs is waited for\n");
   }
 }
 
@@ -79,25 +90,6 @@ void Poke() {
   if (fd >= 0 && write(fd, &one, sizeof one) != sizeof one) {
     // Already poked: the counter is not read yet.
   }
-}
-
-void OnInterrupt(int signal) {
-  const int savedErrno = errno;
-  Record(g_interruption, signal);
-  if (g_holding.load()) {
-    Poke();
-  } else {
-    RestoreDefaultActions();
-    ArmGrace();
-  }
-  errno = savedErrno;
-}
-
-void OnStop(int signal) {
-  const int savedErrno = errno;
-  Record(g_heldStop, signal);
-  Poke();
-  errno = savedErrno;
 }
 
 // Ends the process by `signal` with its default action. Async-signal-safe.
@@ -112,14 +104,73 @@ void EndBy(int signal) {
   raise(signal);
 }
 
-// The grace period is over: a library call that has not returned by now may
-// never return. Outside a held write, the tool ends by the interrupt.
+// An interrupt from `sender` (0: the kernel), taken by a handler or read
+// from a held write's signalfd. Async-signal-safe.
+void TakeInterrupt(int signal, pid_t sender) {
+  const long long at = MonotonicNanoseconds();
+  if (g_interruption.load() == 0) {
+    g_firstSender.store(sender);
+    g_firstAt.store(at);
+  }
+  int none = 0;
+  if (g_interruption.compare_exchange_strong(none, signal)) {
+    if (g_holding.load()) {
+      Poke();
+    } else {
+      ArmGrace();
+    }
+  } else if (g_holding.load()) {
+    Poke();
+  } else if (signal != none || sender != g_firstSender.load() ||
+             at - g_firstAt.load() >= kRepeatNanoseconds) {
+    EndBy(signal);  // a second interrupt, not a repeat: the user wants out now
+  }
+}
+
+// The sender of a signal sent by a process (kill, sigqueue, tgkill), or 0
+// for one the kernel sent.
+pid_t SenderOf(int code, pid_t pid) { return code <= 0 ? pid : 0; }
+
+void OnInterrupt(int signal, siginfo_t* info, void*) {
+  const int savedErrno = errno;
+  TakeInterrupt(signal, info != nullptr ? SenderOf(info->si_code, info->si_pid) : 0);
+  errno = savedErrno;
+}
+
+void OnStop(int signal) {
+  const int savedErrno = errno;
+  int none = 0;
+  g_heldStop.compare_exchange_strong(none, signal);
+  Poke();
+  errno = savedErrno;
+}
+
+bool Writable(int fd) {
+  pollfd ready{fd, POLLOUT, 0};
+  return poll(&ready, 1, 0) == 1 && (ready.revents & POLLOUT) != 0;
+}
+
+// The time limit after an interrupt is over; runs on the main thread.
+// Outside a held write: a library call that has not returned by now may
+// never return, and the tool ends by the interrupt; output of the tool's
+// own that is blocked (a reader that does not read, a stopped terminal)
+// goes to /dev/null from here on, so that the write in progress, restarted
+// after this handler, completes and the run can close the device.
 void OnGraceOver(int) {
+  const int savedErrno = errno;
   const int signal = g_interruption.load();
-  if (!g_inLibrary.load() || g_holding.load() || signal == 0) return;
-  WriteToStandardError(
-      "TolvarineCli: the device library did not return; ending without closing the device\n");
-  EndBy(signal);
+  if (signal != 0 && !g_holding.load()) {
+    if (g_inLibrary.load()) {
+      Notice(
+          "TolvarineCli: the device library did not return; ending without closing the device\n");
+      EndBy(signal);
+    }
+    for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+      if (g_nullFd >= 0 && !Writable(fd)) dup2(g_nullFd, fd);
+    }
+    ArmGrace();  // the next step may block too
+  }
+  errno = savedErrno;
 }
 
 // A held write in progress: what its helper thread needs.
@@ -141,8 +192,11 @@ void TakeHeldSignals(int signalFd) {
   signalfd_siginfo info{};
   while (read(signalFd, &info, sizeof info) == sizeof info) {
     const int signal = static_cast<int>(info.ssi_signo);
-    const bool stop = signal == SIGTSTP || signal == SIGTTIN || signal == SIGTTOU;
-    Record(stop ? g_heldStop : g_interruption, signal);
+    if (signal == SIGTSTP || signal == SIGTTIN || signal == SIGTTOU) {
+      OnStop(signal);
+    } else {
+      TakeInterrupt(signal, SenderOf(info.ssi_code, static_cast<pid_t>(info.ssi_pid)));
+    }
   }
 }
 
@@ -163,20 +217,20 @@ void* WatchHeldWrite(void* argument) {
   for (;;) {
     TakeHeldSignals(hold.signalFd);
     if ((g_interruption.load() != 0 || g_heldStop.load() != 0) && !noticed) {
-      if (progressShown) WriteToStandardError("\n");
+      if (progressShown) Notice("\n");
       progressShown = false;
       char line[256];
       std::snprintf(line, sizeof line,
                     "TolvarineCli: %s is in progress and will finish before the tool stops\n",
                     hold.write->what);
-      WriteToStandardError(line);
+      Notice(line);
       noticed = true;
     }
     const long elapsed = ElapsedMilliseconds(hold.start);
     if (terminal && elapsed >= 1000 && MayDrawProgress()) {
       char line[256];
       std::snprintf(line, sizeof line, "\r%s %ld s", hold.write->progress, elapsed / 1000);
-      WriteToStandardError(line);
+      Notice(line);
       progressShown = true;
     }
     pollfd fds[3] = {
@@ -187,32 +241,87 @@ void* WatchHeldWrite(void* argument) {
       // Nothing to take: the next look shows what the handler recorded.
     }
   }
-  if (progressShown) WriteToStandardError("\n");
+  if (progressShown) Notice("\n");
   return nullptr;
+}
+
+// Sets `signal`'s disposition, saying on standard error when it cannot.
+bool SetAction(int signal, const struct sigaction& action, struct sigaction* previous) {
+  if (sigaction(signal, &action, previous) == 0) return true;
+  ReportError("TolvarineCli: cannot set the handling of signal %d: %s", signal,
+              std::strerror(errno));
+  return false;
+}
+
+bool SameAction(const struct sigaction& a, const struct sigaction& b) {
+  return (a.sa_flags & SA_SIGINFO) == (b.sa_flags & SA_SIGINFO) &&
+         ((a.sa_flags & SA_SIGINFO) != 0 ? a.sa_sigaction == b.sa_sigaction
+                                         : a.sa_handler == b.sa_handler);
+}
+
+void SetMask(int how, const sigset_t* set, sigset_t* previous) {
+  const int error = pthread_sigmask(how, set, previous);
+  if (error != 0) {
+    ReportError("TolvarineCli: cannot change the signal mask: %s", std::strerror(error));
+  }
 }
 
 }  // namespace
 
 void CatchInterrupts() {
-  sigemptyset(&g_caught);
+  g_nullFd = open("/dev/null", O_WRONLY | O_CLOEXEC);
   struct sigaction action {};
   // Restarted system calls: an interrupt never fails a write of our output
   // or a read of the library's; the prompt waits with ppoll, which returns.
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  // The grace timer first, ready for the first interrupt. A real-time
-  // signal of its own: a library that uses SIGALRM keeps it.
-  action.sa_handler = OnGraceOver;
-  sigevent event{};
-  event.sigev_notify = SIGEV_SIGNAL;
-  event.sigev_signo = SIGRTMIN;
-  g_graceReady = sigaction(SIGRTMIN, &action, nullptr) == 0 &&
-                 timer_create(CLOCK_MONOTONIC, &event, &g_grace) == 0;
-  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESTART | SA_SIGINFO;
+  action.sa_mask = SetOf(kInterrupts);  // one at a time, in the order they come
+  action.sa_sigaction = OnInterrupt;
+  std::size_t governed = 0;
   for (int signal : kInterrupts) {
     struct sigaction previous {};
-    if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
-    if (sigaction(signal, &action, nullptr) == 0) sigaddset(&g_caught, signal);
+    if (!SetAction(signal, action, &previous)) continue;
+    g_governed[governed] = signal;
+    g_policy[governed++] = action;
+    if (previous.sa_handler == SIG_IGN) {  // nohup's choice stays
+      SetAction(signal, previous, nullptr);
+      g_policy[governed - 1] = previous;
+    }
+  }
+  for (int signal : kStops) {
+    if (sigaction(signal, nullptr, &g_policy[governed]) == 0) g_governed[governed++] = signal;
+  }
+  // The time limit: a timer whose signal goes to this thread, the one that
+  // makes the library calls and writes the output. A real-time signal of
+  // its own: a library that uses SIGALRM keeps it.
+  struct sigaction grace {};
+  grace.sa_handler = OnGraceOver;
+  grace.sa_flags = SA_RESTART;
+  sigemptyset(&grace.sa_mask);
+  sigevent event{};
+  event.sigev_notify = SIGEV_THREAD_ID;
+  event.sigev_signo = SIGRTMIN;
+  event._sigev_un._tid = gettid();
+  g_graceSignal = SIGRTMIN;
+  if (sigaction(g_graceSignal, &grace, nullptr) == 0 &&
+      timer_create(CLOCK_MONOTONIC, &event, &g_grace) == 0) {
+    g_graceReady = true;
+    g_governed[governed] = g_graceSignal;
+    g_policy[governed++] = grace;
+  } else {
+    ReportError(
+        "TolvarineCli: cannot set up the time limit of a library call (%s): after an "
+        "interrupt, a call that hangs is waited for",
+        std::strerror(errno));
+  }
+  for (std::size_t i = governed; i < kGoverned; ++i) g_governed[i] = 0;
+}
+
+void ReclaimSignals() {
+  for (std::size_t i = 0; i < kGoverned && g_governed[i] != 0; ++i) {
+    struct sigaction now {};
+    if (sigaction(g_governed[i], nullptr, &now) != 0 || !SameAction(now, g_policy[i])) {
+      SetAction(g_governed[i], g_policy[i], nullptr);
+    }
   }
 }
 
@@ -223,11 +332,11 @@ bool WaitForInput(int fd) {
   sigset_t previous;
   // Blocked until ppoll unblocks them atomically: an interrupt that comes
   // just before the wait cannot be missed.
-  pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+  SetMask(SIG_BLOCK, &interrupts, &previous);
   pollfd input{fd, POLLIN, 0};
   while (g_interruption.load() == 0 && ppoll(&input, 1, nullptr, &previous) < 0 && errno == EINTR) {
   }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  SetMask(SIG_SETMASK, &previous, nullptr);
   return g_interruption.load() == 0;
 }
 
@@ -244,12 +353,16 @@ void EndByInterruption() {
 }
 
 bool RunHeld(const HeldWrite& write, void (*call)(void* context), void* context) {
+  // Marked before signals are blocked: from here on an interrupt taken by
+  // any thread is only recorded, so none can end the tool in the write.
+  g_holding.store(true);
   // Threads started from here on, the library's included, inherit the mask.
   const sigset_t held = SetOf(kInterrupts, kStops);
   sigset_t previousMask;
-  pthread_sigmask(SIG_BLOCK, &held, &previousMask);
+  SetMask(SIG_BLOCK, &held, &previousMask);
   if (g_interruption.load() != 0) {
-    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    SetMask(SIG_SETMASK, &previousMask, nullptr);
+    g_holding.store(false);
     return false;
   }
   // A library thread that existed before blocks none of them: a stop with
@@ -257,15 +370,13 @@ bool RunHeld(const HeldWrite& write, void (*call)(void* context), void* context)
   struct sigaction onStop {};
   onStop.sa_handler = OnStop;
   onStop.sa_flags = SA_RESTART;
-  constexpr std::size_t kStopCount = std::size(kStops);
+  sigemptyset(&onStop.sa_mask);
   struct sigaction previousStop[kStopCount] = {};
   bool stopCaught[kStopCount] = {};
   for (std::size_t i = 0; i < kStopCount; ++i) {
     stopCaught[i] = sigaction(kStops[i], nullptr, &previousStop[i]) == 0 &&
-                    previousStop[i].sa_handler != SIG_IGN &&
-                    sigaction(kStops[i], &onStop, nullptr) == 0;
+                    previousStop[i].sa_handler != SIG_IGN && SetAction(kStops[i], onStop, nullptr);
   }
-  g_holding.store(true);
   Hold hold = {&write,
                {},
                signalfd(-1, &held, SFD_CLOEXEC | SFD_NONBLOCK),
@@ -298,15 +409,17 @@ bool RunHeld(const HeldWrite& write, void (*call)(void* context), void* context)
   for (int fd : {hold.wakeFd, hold.pokeFd}) {
     if (fd >= 0) close(fd);
   }
+  // Unblocked while the hold and its stop handlers stand: what is pending
+  // now is recorded like the rest, and a stop waits for StopIfHeld.
+  SetMask(SIG_SETMASK, &previousMask, nullptr);
   for (std::size_t i = 0; i < kStopCount; ++i) {
-    if (stopCaught[i]) sigaction(kStops[i], &previousStop[i], nullptr);
+    if (stopCaught[i]) SetAction(kStops[i], previousStop[i], nullptr);
   }
-  if (g_interruption.load() != 0) RestoreDefaultActions();
   g_holding.store(false);
-  pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-  // A held stop takes effect now that the write is done, unless the run
-  // is ending anyway; continued, the run goes on.
+  return true;
+}
+
+void StopIfHeld() {
   const int stop = g_heldStop.exchange(0);
   if (stop != 0 && g_interruption.load() == 0) raise(stop);
-  return true;
 }

@@ -2,22 +2,39 @@
 //
 // Outside a device write the first interrupt is recorded and the run stops
 // in order at the next step (close, release, unload), then ends by that
-// signal; a second one ends the tool at once. When the library call in
-// progress has not returned two seconds after the interrupt, the tool says
-// so and ends by the signal without waiting for it.
+// signal. The same signal from the same sender within 100 ms repeats the
+// first (timeout(1) signals the tool and then its process group) and is
+// not counted; any other interrupt ends the tool at once. When the library
+// call in progress has not returned two seconds after the interrupt, the
+// tool says so and ends by the signal without waiting for it; when the
+// tool's own output is blocked by then (a reader that does not read), the
+// rest of it is dropped, so that the run can still close the device.
 //
 // A device write (firmware update, configuration write) runs with
 // interrupts and the stop signals (SIGTSTP, SIGTTIN, SIGTTOU) held: none
-// cuts or freezes it, a line says at once that the write will finish
-// first, and after it the run stops (for a held stop: the process stops,
-// and continues when told to) or ends by the held interrupt.
+// cuts or freezes it, whichever thread takes it; a line says at once that
+// the write will finish first; after it the write's outcome is printed,
+// and then the run ends by the held interrupt, or stops for a held stop
+// (StopIfHeld) and goes on when continued.
+//
+// Notices on standard error never block: one that standard error cannot
+// take at once is dropped.
 #pragma once
 
 // Catches the four interrupts, except those ignored at start (as nohup and
-// background jobs leave them), which stay ignored.
+// background jobs leave them), which stay ignored, and readies the time
+// limit of a library call after an interrupt; says on standard error, once,
+// what could not be set up. Call from the main thread, before any other
+// thread exists.
 void CatchInterrupts();
 
-// The first interrupt received, or 0.
+// Puts back the tool's handling of every signal it governs that the device
+// library changed when it was loaded (a library that installs handlers of
+// its own would otherwise undo the held write or the time limit). Call
+// after loading the library.
+void ReclaimSignals();
+
+// The first interrupt received, or 0. Async-signal-safe.
 int Interruption();
 
 // Waits until `fd` has something to read, or an interrupt comes. Returns
@@ -45,3 +62,9 @@ struct HeldWrite {
 // no device write starts after one. When the watch that announces held
 // signals cannot be set up, it says so and the call runs all the same.
 bool RunHeld(const HeldWrite& write, void (*call)(void* context), void* context);
+
+// A stop signal held during a device write takes effect now: the process
+// stops, and returns from here when continued. Nothing happens when none
+// was held, or when an interrupt ends the run anyway. Call once the
+// write's outcome has been printed and handed to the system.
+void StopIfHeld();

@@ -1,5 +1,7 @@
 // The entry points of the simulated device library. Every call is appended
 // to the journal named by TOLVARINE_SIM_JOURNAL, one line per call.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include "sim/behaviour.h"
 #include "sim/journal.h"
 #include "sim/scenario.h"
+#include "sim/state.h"
 
 namespace {
 
@@ -75,6 +78,44 @@ __attribute__((constructor)) void AtLoad() { Library(); }
 sim::Device* OpenDeviceOf(void* handle) {
   sim::Device* device = FindDevice(handle);
   return device != nullptr && device->open ? device : nullptr;
+}
+
+// The device's name in the state folder (sim::StateName).
+std::string StateName(const sim::Device& device) {
+  return sim::StateName(device,
+                        static_cast<std::size_t>(&device - Library().scenario.devices.data()));
+}
+
+// The status of a firmware update the device did not answer.
+constexpr unsigned kNoAnswerStatus = 7;
+
+// Whether the device answers `call` this time: a flaky call fails its first
+// calls (sim::FlakyAttempt). A failing one stores its reason and notes
+// ", flaky 1 of 2" for the journal line.
+bool Answers(sim::Device& device, const char* call, std::string* note) {
+  for (sim::FlakyCall& flaky : device.flaky) {
+    if (flaky.call != call) continue;
+    const unsigned attempt = sim::FlakyAttempt(StateName(device), flaky);
+    if (attempt == 0) return true;
+    const std::string of = std::to_string(attempt) + " of " + std::to_string(flaky.times);
+    *note = ", flaky " + of;
+    return Fail("device did not answer (flaky, attempt " + of + ")");
+  }
+  return true;
+}
+
+// Takes the device for this process; false, with the reason stored and
+// ", busy" noted, while another process holds it.
+bool Claim(sim::Device& device, std::string* note) {
+  if (device.lockFd >= 0) return true;  // opened before by this process
+  if (sim::LockDevice(StateName(device), &device.lockFd) != sim::Claim::kBusy) return true;
+  *note = ", busy";
+  return Fail("device is in use by another process");
+}
+
+void Unclaim(sim::Device& device) {
+  if (device.lockFd >= 0) close(device.lockFd);
+  device.lockFd = -1;
 }
 
 // Accepts a configuration the device takes (sim::RefuseConfiguration).
@@ -153,17 +194,21 @@ int tq_FindDeviceIndexByPIDVID(void* list, const char* vid, const char* pid) {
 void* tq_OpenDevice(void* list, unsigned index, T_Porotocol protocol) {
   State& state = Library();
   sim::Device* device = nullptr;
+  std::string note;
   if (Prologue("tq_OpenDevice") && list == &state.list && index < state.scenario.devices.size()) {
     device = &state.scenario.devices[index];
     if (device->openFails) {
       Fail("device cannot be opened");
       device = nullptr;
-    } else {
+    } else if (Claim(*device, &note) && Answers(*device, "tq_OpenDevice", &note)) {
       device->open = true;
+    } else {
+      if (!device->open) Unclaim(*device);
+      device = nullptr;
     }
   }
-  Journal("tq_OpenDevice(%s, %u, %d) -> %s", HandleName(list).c_str(), index,
-          static_cast<int>(protocol), HandleName(device).c_str());
+  Journal("tq_OpenDevice(%s, %u, %d) -> %s%s", HandleName(list).c_str(), index,
+          static_cast<int>(protocol), HandleName(device).c_str(), note.c_str());
   return device;
 }
 
@@ -175,6 +220,7 @@ int tq_CloseDevice(void** device) {
   if (open != nullptr) {
     open->open = false;
     open->pending.clear();
+    Unclaim(*open);
     *device = nullptr;
   }
   return open != nullptr;
@@ -189,13 +235,14 @@ void tq_ReleaseDevices(void** list) {
 bool tq_Write(void* handle, const unsigned char* bytes, unsigned count, bool asHex) {
   bool ok = Prologue("tq_Write");
   sim::Device* device = OpenDeviceOf(handle);
-  std::string note;
+  std::string note, flaky;
   ok = ok && device != nullptr && (bytes != nullptr || count == 0);
+  ok = ok && Answers(*device, "tq_Write", &flaky);
   if (ok && device->writeFails) ok = Fail("write failed");
   if (ok) note = sim::Receive(*device, {bytes, count});
-  Journal("tq_Write(%s, [%s], %u, %s) -> %s%s%s", HandleName(handle).c_str(),
+  Journal("tq_Write(%s, [%s], %u, %s) -> %s%s%s%s", HandleName(handle).c_str(),
           bytes != nullptr ? Hex(bytes, count).c_str() : "null", count, BoolText(asHex),
-          BoolText(ok), note.empty() ? "" : "; device: ", note.c_str());
+          BoolText(ok), flaky.c_str(), note.empty() ? "" : "; device: ", note.c_str());
   return ok;
 }
 
@@ -204,9 +251,10 @@ int tq_Read(void* handle, char* buffer, unsigned capacity, unsigned timeout) {
   // A device with nothing to say keeps the read waiting; a signal ends it.
   const bool answered = Prologue("tq_Read", device == nullptr || device->pending.empty());
   int result = 0;
+  std::string note;
   if (device == nullptr || buffer == nullptr || !answered) {
     result = -1;
-  } else if (device->read == sim::ReadMode::kError) {
+  } else if (!Answers(*device, "tq_Read", &note) || device->read == sim::ReadMode::kError) {
     result = -1;
   } else if (!device->pending.empty()) {
     sim::Pending& piece = device->pending.front();
@@ -229,28 +277,33 @@ int tq_Read(void* handle, char* buffer, unsigned capacity, unsigned timeout) {
           static_cast<int>(std::min<std::uint64_t>(std::uint64_t{capacity} + 1000, 0x7FFFFFFF));
     }
   }
-  Journal("tq_Read(%s, %u, %u) -> %d", HandleName(handle).c_str(), capacity, timeout, result);
+  Journal("tq_Read(%s, %u, %u) -> %d%s", HandleName(handle).c_str(), capacity, timeout, result,
+          note.c_str());
   return result;
 }
 
 int tq_GetPicSize(void* handle, unsigned* width, unsigned* height) {
   bool ok = Prologue("tq_GetPicSize");
   sim::Device* device = OpenDeviceOf(handle);
+  std::string note;
   ok = ok && device != nullptr && width != nullptr && height != nullptr;
+  ok = ok && Answers(*device, "tq_GetPicSize", &note);
   if (ok && device->pictureSizeFails) ok = Fail("picture size unavailable");
   if (ok) {
     *width = device->pictureWidth;
     *height = device->pictureHeight;
   }
-  Journal("tq_GetPicSize(%s, &width, &height) -> %d, %ux%u", HandleName(handle).c_str(), ok,
-          ok ? *width : 0, ok ? *height : 0);
+  Journal("tq_GetPicSize(%s, &width, &height) -> %d, %ux%u%s", HandleName(handle).c_str(), ok,
+          ok ? *width : 0, ok ? *height : 0, note.c_str());
   return ok;
 }
 
 bool tq_GetPicData(void* handle, unsigned char* buffer, int size) {
   bool ok = Prologue("tq_GetPicData");
   sim::Device* device = OpenDeviceOf(handle);
+  std::string note;
   ok = ok && device != nullptr && (buffer != nullptr || size == 0);
+  ok = ok && Answers(*device, "tq_GetPicData", &note);
   if (ok && device->pictureDataFails) ok = Fail("picture capture failed");
   if (ok && std::uint64_t{device->pictureWidth} * device->pictureHeight !=
                 static_cast<std::uint64_t>(size)) {
@@ -264,7 +317,8 @@ bool tq_GetPicData(void* handle, unsigned char* buffer, int size) {
       }
     }
   }
-  Journal("tq_GetPicData(%s, buffer, %d) -> %s", HandleName(handle).c_str(), size, BoolText(ok));
+  Journal("tq_GetPicData(%s, buffer, %d) -> %s%s", HandleName(handle).c_str(), size, BoolText(ok),
+          note.c_str());
   return ok;
 }
 
@@ -290,9 +344,13 @@ int tq_UpdateKernelDevice(void* handle, const char* path, unsigned flags, unsign
   sim::Device* device = OpenDeviceOf(handle);
   bool ok = device != nullptr && path != nullptr;
   unsigned code = 1;
+  std::string note;
   if (ok && !finished) {
     code = 4;
     ok = Fail("firmware update interrupted: the device needs a new update");
+  } else if (ok && !Answers(*device, "tq_UpdateKernelDevice", &note)) {
+    code = kNoAnswerStatus;
+    ok = false;
   } else if (ok && device->firmware.fails) {
     code = device->firmware.status;
     ok = Fail(device->firmware.reason);
@@ -309,15 +367,17 @@ int tq_UpdateKernelDevice(void* handle, const char* path, unsigned flags, unsign
     }
   }
   if (status != nullptr && device != nullptr) *status = code;
-  Journal("tq_UpdateKernelDevice(%s, %s, %u, &status) -> %d, status=%u", HandleName(handle).c_str(),
-          Quoted(path).c_str(), flags, ok, code);
+  Journal("tq_UpdateKernelDevice(%s, %s, %u, &status) -> %d, status=%u%s",
+          HandleName(handle).c_str(), Quoted(path).c_str(), flags, ok, code, note.c_str());
   return ok;
 }
 
 bool tq_ReadDevCfgToXml(void* handle, const char* path) {
   bool ok = Prologue("tq_ReadDevCfgToXml");
   sim::Device* device = OpenDeviceOf(handle);
+  std::string note;
   ok = ok && device != nullptr && path != nullptr;
+  ok = ok && Answers(*device, "tq_ReadDevCfgToXml", &note);
   if (ok && device->exportConfig.fails) ok = Fail(device->exportConfig.reason);
   if (ok) {
     std::FILE* file = std::fopen(path, "w");
@@ -330,21 +390,22 @@ bool tq_ReadDevCfgToXml(void* handle, const char* path) {
       if (!ok) Fail(std::string("cannot write ") + path);
     }
   }
-  Journal("tq_ReadDevCfgToXml(%s, %s) -> %s", HandleName(handle).c_str(), Quoted(path).c_str(),
-          BoolText(ok));
+  Journal("tq_ReadDevCfgToXml(%s, %s) -> %s%s", HandleName(handle).c_str(), Quoted(path).c_str(),
+          BoolText(ok), note.c_str());
   return ok;
 }
 
 bool tq_WriteCfgToDev(void* handle, const char* path, int timeout) {
   bool ok = Prologue("tq_WriteCfgToDev") || Fail("configuration write interrupted");
   sim::Device* device = OpenDeviceOf(handle);
-  ok = ok && device != nullptr;
+  std::string note;
+  ok = ok && device != nullptr && Answers(*device, "tq_WriteCfgToDev", &note);
   if (ok && device->slave) {
     ok = Fail("the device is behind a master: write its configuration with its slave framing");
   }
   ok = ok && TakeConfiguration(*device, path);
-  Journal("tq_WriteCfgToDev(%s, %s, %d) -> %s", HandleName(handle).c_str(), Quoted(path).c_str(),
-          timeout, BoolText(ok));
+  Journal("tq_WriteCfgToDev(%s, %s, %d) -> %s%s", HandleName(handle).c_str(), Quoted(path).c_str(),
+          timeout, BoolText(ok), note.c_str());
   return ok;
 }
 
@@ -352,7 +413,8 @@ bool tq_WriteCfgToSlaveDev(void* handle, const char* prefix, const char* suffix,
                            const char* lengthType, const char* path, int timeout) {
   bool ok = Prologue("tq_WriteCfgToSlaveDev") || Fail("configuration write interrupted");
   sim::Device* device = OpenDeviceOf(handle);
-  ok = ok && device != nullptr;
+  std::string note;
+  ok = ok && device != nullptr && Answers(*device, "tq_WriteCfgToSlaveDev", &note);
   if (ok &&
       (!prefix || !suffix || !lengthType || !sim::DecodeHex(prefix) || !sim::DecodeHex(suffix))) {
     ok = Fail("slave prefix and suffix must be hex texts");
@@ -364,9 +426,9 @@ bool tq_WriteCfgToSlaveDev(void* handle, const char* prefix, const char* suffix,
     ok = Fail("slave framing does not match the device behind the master");
   }
   ok = ok && TakeConfiguration(*device, path);
-  Journal("tq_WriteCfgToSlaveDev(%s, %s, %s, %s, %s, %d) -> %s", HandleName(handle).c_str(),
+  Journal("tq_WriteCfgToSlaveDev(%s, %s, %s, %s, %s, %d) -> %s%s", HandleName(handle).c_str(),
           Quoted(prefix).c_str(), Quoted(suffix).c_str(), Quoted(lengthType).c_str(),
-          Quoted(path).c_str(), timeout, BoolText(ok));
+          Quoted(path).c_str(), timeout, BoolText(ok), note.c_str());
   return ok;
 }
 

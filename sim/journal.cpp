@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,9 @@ void* WaitForUnload(void*) {
   }
   return nullptr;
 }
+
+// A vendor library's handler that claims a signal and does nothing with it.
+void Swallow(int) {}
 
 int JournalFd() {
   static const int fd = [] {
@@ -130,6 +134,16 @@ bool ApplyFaults(const Scenario& scenario, const char* call, bool waits) {
 
 void ArmLifetimeFaults(const Scenario& scenario) {
   g_crashAtUnload = scenario.crash == "unload";
+  if (scenario.claimSignals) {
+    struct sigaction claim {};
+    claim.sa_handler = Swallow;
+    sigemptyset(&claim.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
+      sigaction(signal, &claim, nullptr);
+    }
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaction(signal, &claim, nullptr);
+    Journal("signals claimed");
+  }
   if (scenario.thread && pipe2(g_threadWake, O_CLOEXEC) == 0 &&
       pthread_create(&g_thread, nullptr, WaitForUnload, nullptr) != 0) {
     close(g_threadWake[0]);

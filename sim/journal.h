@@ -27,7 +27,8 @@ const char* BoolText(bool value);
 bool ApplyFaults(const Scenario& scenario, const char* call, bool waits = true);
 
 // The faults of the library's lifetime, armed when it is loaded: a thread
-// of its own, a crash in its teardown.
+// of its own, a crash in its teardown, signal handlers of its own (they do
+// nothing and restart no call).
 void ArmLifetimeFaults(const Scenario& scenario);
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "sim/journal.h"
 
@@ -116,84 +117,198 @@ bool IsHexId(const std::string& value) {
          });
 }
 
-// Applies one "key = value" line to the device. Returns "" or why the line
-// cannot be taken.
-std::string ApplyDeviceKey(const std::string& key, const std::string& value, Device* device) {
-  if (key == "info") {
-    device->info = Unescape(value);
-  } else if (key == "info.unterminated") {
-    return ParseYes(value, &device->infoUnterminated);
-  } else if (key == "kind") {
-    char* end = nullptr;
-    const long kind = std::strtol(value.c_str(), &end, 10);
-    device->kind = static_cast<std::int32_t>(kind);
-    if (value.empty() || *end != '\0') return "kind must be a whole number";
-  } else if (key == "vid" || key == "pid") {
-    if (!IsHexId(value)) return key + " must be four hex digits";
-    (key == "vid" ? device->vid : device->pid) = value;
-  } else if (key == "getinfo" || key == "open" || key == "write") {
-    bool& flag = key == "getinfo" ? device->infoFails
-                 : key == "open"  ? device->openFails
-                                  : device->writeFails;
-    return ParseEither(value, "fail", "ok", &flag);
-  } else if (key == "read") {
-    if (value == "normal") {
-      device->read = ReadMode::kNormal;
-    } else if (value == "error") {
-      device->read = ReadMode::kError;
-    } else if (value == "overclaim") {
-      device->read = ReadMode::kOverclaim;
-    } else {
-      return "expected normal, error or overclaim";
-    }
-  } else if (key == "silent") {
-    return ParseYes(value, &device->silent);
-  } else if (key == "slave") {
-    const std::vector<std::string> parts = Words(value);
-    if (parts.size() != 3) return "expected PREFIX LEN SUFFIX (- for a part left out)";
-    device->slavePrefix = parts[0] == "-" ? "" : parts[0];
-    device->slaveLength = parts[1] == "-" ? "" : parts[1];
-    device->slaveSuffix = parts[2] == "-" ? "" : parts[2];
-    device->slave = true;
-    const std::string& length = device->slaveLength;
-    if (!length.empty() && length != "1" && length != "2l" && length != "2b") {
-      return "the length type must be 1, 2l, 2b or -";
-    }
-    if (!DecodeHex(device->slavePrefix) || !DecodeHex(device->slaveSuffix)) {
-      return "prefix and suffix must be hex digit pairs (or -)";
-    }
-  } else if (key.rfind("answer ", 0) == 0) {
-    auto pieces = ParsePieces(value);
-    if (!pieces) return "expected HEX [| HEX ...] or fill N in M";
-    device->answers.push_back({Trim(key.substr(7)), std::move(*pieces)});
-  } else if (key == "unknown") {
-    auto bytes = DecodeHex(value);
-    if (!bytes) return "expected hex digit pairs";
-    device->unknownAnswer = std::move(*bytes);
-  } else if (key == "picture") {
-    if (value == "fail") {
-      device->pictureSizeFails = true;
+using Text = const std::string&;
+
+// The settings that differ only in the field they set.
+template <bool Device::*flag>
+std::string Fails(Text, Text value, Device& device) {
+  return ParseEither(value, "fail", "ok", &(device.*flag));
+}
+template <typename Target, bool Target::*flag>
+std::string Yes(Text, Text value, Target& target) {
+  return ParseYes(value, &(target.*flag));
+}
+
+template <std::string Device::*id>
+std::string HexId(Text key, Text value, Device& device) {
+  if (!IsHexId(value)) return key + " must be four hex digits";
+  device.*id = value;
+  return "";
+}
+
+template <Failure Device::*failure>
+std::string FailsWith(Text, Text value, Device& device) {
+  return ParseFailure(value, false, &(device.*failure)) ? "" : "expected fail REASON";
+}
+
+std::string ParseRead(Text, Text value, Device& device) {
+  static const std::pair<const char*, ReadMode> kModes[] = {{"normal", ReadMode::kNormal},
+                                                            {"error", ReadMode::kError},
+                                                            {"overclaim", ReadMode::kOverclaim}};
+  for (const auto& [name, mode] : kModes) {
+    if (value == name) {
+      device.read = mode;
       return "";
     }
-    const auto x = value.find('x');
-    if (x == std::string::npos || !ParseUnsigned(value.substr(0, x), &device->pictureWidth) ||
-        !ParseUnsigned(value.substr(x + 1), &device->pictureHeight)) {
-      return "expected WIDTHxHEIGHT or fail";
-    }
-  } else if (key == "picdata") {
-    return ParseEither(value, "fail", "ok", &device->pictureDataFails);
-  } else if (key == "firmware") {
-    if (!ParseFailure(value, true, &device->firmware)) return "expected fail STATUS REASON";
-  } else if (key == "export" || key == "import") {
-    if (!ParseFailure(value, false,
-                      key == "export" ? &device->exportConfig : &device->importConfig)) {
-      return "expected fail REASON";
-    }
-  } else {
-    return "unknown setting " + key;
+  }
+  return "expected normal, error or overclaim";
+}
+
+std::string ParseSlave(Text, Text value, Device& device) {
+  const std::vector<std::string> parts = Words(value);
+  if (parts.size() != 3) return "expected PREFIX LEN SUFFIX (- for a part left out)";
+  device.slavePrefix = parts[0] == "-" ? "" : parts[0];
+  device.slaveLength = parts[1] == "-" ? "" : parts[1];
+  device.slaveSuffix = parts[2] == "-" ? "" : parts[2];
+  device.slave = true;
+  const std::string& length = device.slaveLength;
+  if (!length.empty() && length != "1" && length != "2l" && length != "2b") {
+    return "the length type must be 1, 2l, 2b or -";
+  }
+  if (!DecodeHex(device.slavePrefix) || !DecodeHex(device.slaveSuffix)) {
+    return "prefix and suffix must be hex digit pairs (or -)";
   }
   return "";
 }
+
+std::string ParsePicture(Text, Text value, Device& device) {
+  if (value == "fail") {
+    device.pictureSizeFails = true;
+    return "";
+  }
+  const auto x = value.find('x');
+  if (x == std::string::npos || !ParseUnsigned(value.substr(0, x), &device.pictureWidth) ||
+      !ParseUnsigned(value.substr(x + 1), &device.pictureHeight)) {
+    return "expected WIDTHxHEIGHT or fail";
+  }
+  return "";
+}
+
+// The entry points that take a device and can fail as a device that did not
+// answer.
+const char* const kFlakyCalls[] = {
+    "tq_OpenDevice",      "tq_Write",         "tq_Read",
+    "tq_GetPicSize",      "tq_GetPicData",    "tq_UpdateKernelDevice",
+    "tq_ReadDevCfgToXml", "tq_WriteCfgToDev", "tq_WriteCfgToSlaveDev"};
+
+std::string ParseFlaky(Text key, Text value, Device& device) {
+  FlakyCall flaky{Trim(key.substr(6))};
+  if (std::find(std::begin(kFlakyCalls), std::end(kFlakyCalls), flaky.call) ==
+      std::end(kFlakyCalls)) {
+    std::string calls;
+    for (const char* call : kFlakyCalls) calls += std::string(calls.empty() ? "" : ", ") + call;
+    return "a flaky call is one of " + calls;
+  }
+  if (!ParseUnsigned(value, &flaky.times)) return "expected a whole number of failing calls";
+  std::erase_if(device.flaky, [&](const FlakyCall& old) { return old.call == flaky.call; });
+  device.flaky.push_back(flaky);
+  return "";
+}
+
+// One key of a scenario and what takes its value: it returns "" or why the
+// line cannot be taken. A key that ends in a blank is a prefix: "answer "
+// takes "answer RDVER".
+template <typename Target>
+struct Key {
+  const char* name;
+  std::string (*apply)(Text key, Text value, Target& target);
+};
+
+template <typename Target, std::size_t N>
+const Key<Target>* FindKey(const Key<Target> (&keys)[N], Text key) {
+  for (const Key<Target>& row : keys) {
+    const std::string_view name = row.name;
+    if (key == name || (name.ends_with(' ') && key.starts_with(name))) return &row;
+  }
+  return nullptr;
+}
+
+// The settings of a device, after its [device] line.
+static const Key<Device> kDeviceKeys[] = {
+    {"info",
+     [](Text, Text value, Device& device) {
+       device.info = Unescape(value);
+       return std::string();
+     }},
+    {"info.unterminated", Yes<Device, &Device::infoUnterminated>},
+    {"kind",
+     [](Text, Text value, Device& device) -> std::string {
+       char* end = nullptr;
+       device.kind = static_cast<std::int32_t>(std::strtol(value.c_str(), &end, 10));
+       return value.empty() || *end != '\0' ? "kind must be a whole number" : "";
+     }},
+    {"vid", HexId<&Device::vid>},
+    {"pid", HexId<&Device::pid>},
+    {"getinfo", Fails<&Device::infoFails>},
+    {"open", Fails<&Device::openFails>},
+    {"write", Fails<&Device::writeFails>},
+    {"read", ParseRead},
+    {"silent", Yes<Device, &Device::silent>},
+    {"slave", ParseSlave},
+    {"answer ",
+     [](Text key, Text value, Device& device) -> std::string {
+       auto pieces = ParsePieces(value);
+       if (!pieces) return "expected HEX [| HEX ...] or fill N in M";
+       device.answers.push_back({Trim(key.substr(7)), std::move(*pieces)});
+       return "";
+     }},
+    {"unknown",
+     [](Text, Text value, Device& device) -> std::string {
+       auto bytes = DecodeHex(value);
+       if (!bytes) return "expected hex digit pairs";
+       device.unknownAnswer = std::move(*bytes);
+       return "";
+     }},
+    {"picture", ParsePicture},
+    {"picdata", Fails<&Device::pictureDataFails>},
+    {"firmware",
+     [](Text, Text value, Device& device) -> std::string {
+       return ParseFailure(value, true, &device.firmware) ? "" : "expected fail STATUS REASON";
+     }},
+    {"export", FailsWith<&Device::exportConfig>},
+    {"import", FailsWith<&Device::importConfig>},
+    {"flaky ", ParseFlaky},
+};
+
+// The settings of the library, anywhere in the file.
+static const Key<Scenario> kLibraryKeys[] = {
+    {"count",
+     [](Text, Text value, Scenario& scenario) -> std::string {
+       unsigned count = 0;
+       if (!ParseUnsigned(value, &count)) return "count must be a whole number";
+       scenario.count = count;
+       return "";
+     }},
+    {"list",
+     [](Text, Text value, Scenario& scenario) {
+       return ParseEither(value, "null", "ok", &scenario.nullList);
+     }},
+    {"lasterror",
+     [](Text, Text value, Scenario& scenario) {
+       return ParseEither(value, "null", "text", &scenario.nullLastError);
+     }},
+    {"slow ",
+     [](Text key, Text value, Scenario& scenario) -> std::string {
+       unsigned milliseconds = 0;
+       const bool forever = value == "forever";
+       if (!forever && !ParseUnsigned(value, &milliseconds)) {
+         return "expected milliseconds or forever";
+       }
+       scenario.slowCalls.push_back({Trim(key.substr(5)), forever ? kForever : long{milliseconds}});
+       return "";
+     }},
+    {"thread", Yes<Scenario, &Scenario::thread>},
+    {"crash",
+     [](Text, Text value, Scenario& scenario) -> std::string {
+       if (value != "unload" && !value.starts_with("tq_")) return "expected tq_NAME or unload";
+       scenario.crash = value;
+       return "";
+     }},
+    {"signals",
+     [](Text, Text value, Scenario& scenario) {
+       return ParseEither(value, "claim", "leave", &scenario.claimSignals);
+     }},
+};
 
 // A trace line as the tool prints it: "Request:7E 01 ", "Response:06 0D ",
 // "Response: time out". Returns "" or why it cannot be taken.
@@ -344,30 +459,14 @@ std::optional<Scenario> ParseScenario(const std::string& text, std::string* erro
       const std::string value = equals == std::string::npos ? "" : Trim(line.substr(equals + 3));
       if (equals == std::string::npos) {
         problem = "expected KEY = VALUE (with a space on each side of =)";
-      } else if (key == "count") {
-        unsigned count = 0;
-        if (!ParseUnsigned(value, &count)) problem = "count must be a whole number";
-        scenario.count = count;
-      } else if (key == "list") {
-        problem = ParseEither(value, "null", "ok", &scenario.nullList);
-      } else if (key == "lasterror") {
-        problem = ParseEither(value, "null", "text", &scenario.nullLastError);
-      } else if (key.rfind("slow ", 0) == 0) {
-        unsigned milliseconds = 0;
-        if (value != "forever" && !ParseUnsigned(value, &milliseconds)) {
-          problem = "expected milliseconds or forever";
-        }
-        scenario.slowCalls.push_back(
-            {Trim(key.substr(5)), value == "forever" ? kForever : long{milliseconds}});
-      } else if (key == "thread") {
-        problem = ParseYes(value, &scenario.thread);
-      } else if (key == "crash") {
-        scenario.crash = value;
-        if (value != "unload" && value.rfind("tq_", 0) != 0) problem = "expected tq_NAME or unload";
+      } else if (const Key<Scenario>* setting = FindKey(kLibraryKeys, key)) {
+        problem = setting->apply(key, value, scenario);
       } else if (scenario.devices.empty()) {
         problem = "a device setting belongs after [device]";
+      } else if (const Key<Device>* setting = FindKey(kDeviceKeys, key)) {
+        problem = setting->apply(key, value, scenario.devices.back());
       } else {
-        problem = ApplyDeviceKey(key, value, &scenario.devices.back());
+        problem = "unknown setting " + key;
       }
     }
     if (problem.empty() && awaitingResponse && line.rfind("Request:", 0) != 0 &&

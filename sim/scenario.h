@@ -43,6 +43,15 @@ struct Pending {
   std::size_t fillLeft = 0;
 };
 
+// A call that fails its first `times` calls on the device, as a device that
+// does not answer at once; the calls are counted in the state folder, across
+// processes (see sim/state.h).
+struct FlakyCall {
+  std::string call;  // "tq_UpdateKernelDevice"
+  unsigned times = 0;
+  unsigned made = 0;  // calls counted here when the state folder is unusable
+};
+
 struct Replay {
   Bytes request;
   std::optional<std::vector<Bytes>> response;  // nullopt: stays silent
@@ -70,11 +79,13 @@ struct Device {
   bool pictureSizeFails = false;
   bool pictureDataFails = false;
   Failure firmware, exportConfig, importConfig;
+  std::vector<FlakyCall> flaky;
 
   // What the device has still to say, one piece per Read; stored pieces
   // point into the answers above, which stay put once the scenario is read.
   std::deque<Pending> pending;
   bool open = false;
+  int lockFd = -1;  // holds the device's lock while it is open here
 };
 
 // An entry point made slow: it waits before doing its work, and gives up
@@ -91,8 +102,9 @@ struct Scenario {
   bool nullList = false;
   bool nullLastError = false;
   std::vector<SlowCall> slowCalls;
-  std::string crash;    // an entry point that crashes, or "unload"
-  bool thread = false;  // a thread of the library's own, from its loading on
+  std::string crash;          // an entry point that crashes, or "unload"
+  bool thread = false;        // a thread of the library's own, from its loading on
+  bool claimSignals = false;  // do-nothing handlers of its own, from its loading on
 };
 
 // The scenario the library runs: the file TOLVARINE_SIM names, or the

@@ -1,19 +1,26 @@
 // The simulated library's own logic: what it accepts decides what the
 // end-to-end tests can catch.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "devlib/contract.h"
 #include "sim/behaviour.h"
 #include "sim/scenario.h"
+#include "sim/state.h"
 
 namespace {
 
@@ -37,6 +44,9 @@ TEST(SimScenario, RejectsLinesItDoesNotUnderstand) {
       {"[device]\nRequest:7E 01\n", "3: the last Request: has no Response: line"},
       {"[device]\nRequest:7E 01\nkind = 1\n", "3: the Request: before has no Response: line"},
       {"[device]\nRequest:7E 01\nRequest:7E 02\nResponse:01\n", "3: the Request: before"},
+      {"[device]\nflaky tq_Beep = 1\n", "2: a flaky call is one of tq_OpenDevice, tq_Write"},
+      {"[device]\nflaky tq_Write = often\n", "2: expected a whole number of failing calls"},
+      {"signals = all\n", "1: expected claim or leave"},
   };
   for (const auto& [text, why] : bad) {
     std::string error;
@@ -55,10 +65,11 @@ TEST(SimScenario, RejectsLinesItDoesNotUnderstand) {
   std::string error;
   const auto scenario = sim::ParseScenario(
       "count = 3\n[device]\ninfo = A:\\x41\\r\\n\nanswer A B = 01 02 | 03\nslave = - 1 0d0a\n"
-      "answer BIG = fill 10 in 4\n",
+      "answer BIG = fill 10 in 4\nflaky tq_Write = 1\nflaky tq_Write = 2\nsignals = claim\n",
       &error);
   ASSERT_TRUE(scenario) << error;
   EXPECT_EQ(scenario->count, 3u);
+  EXPECT_TRUE(scenario->claimSignals);
   const sim::Device& device = scenario->devices.at(0);
   EXPECT_EQ(device.info, "A:A\r\n");
   EXPECT_EQ(device.answers.at(0).command, "A B");
@@ -74,6 +85,8 @@ TEST(SimScenario, RejectsLinesItDoesNotUnderstand) {
   }
   EXPECT_EQ(device.slavePrefix, "");
   EXPECT_EQ(device.slaveSuffix, "0d0a");
+  ASSERT_EQ(device.flaky.size(), 1u);  // the last line of a call counts
+  EXPECT_EQ(device.flaky[0].times, 2u);
   EXPECT_TRUE(sim::ParseScenario(sim::kDefaultScenario, &error)) << error;
 }
 
@@ -179,6 +192,7 @@ TEST(SimPicture, SavesAnEightBitGrayscaleBitmap) {
 // device would; the reasons come back through tq_GetLastError.
 TEST(SimEntryPoints, FilesAreCheckedAsADeviceWould) {
   const std::filesystem::path dir = FreshFolder();
+  setenv("TOLVARINE_SIM_STATE", dir.c_str(), 1);  // busy for none but this test
   std::ofstream(dir / "fw.bin") << "image";
   std::ofstream(dir / "empty.bin");
   std::ofstream(dir / "empty.xml");
@@ -210,6 +224,182 @@ TEST(SimEntryPoints, FilesAreCheckedAsADeviceWould) {
   EXPECT_FALSE(tq_ReadDevCfgToXml(device, (dir / "no/such/dir/cfg.xml").c_str()));
   EXPECT_TRUE(tq_CloseDevice(&device));
   tq_ReleaseDevices(&list);
+  unsetenv("TOLVARINE_SIM_STATE");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SimState, DeviceNamesAreFileNames) {
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"Product Name: A\r\nSerial Number: TV2024A0301\r\nFirmware Version: 1\r\n", "TV2024A0301"},
+      {"Product Name=A;Serial Number=TR310B0042;Firmware Version=1;", "TR310B0042"},
+      {"Product Name: A\r\n", "1a2b:3c4d@2"},
+      {"Serial Number: ../x/ y%\r\n", "%2E.%2Fx%2F%20y%25"},
+      {"Serial Number: " + std::string(300, 'A'), std::string(83, 'A') + "~"},
+  };
+  for (const auto& [info, name] : names) {
+    sim::Device device;
+    device.info = info;
+    EXPECT_EQ(sim::StateName(device, 2).substr(0, name.size()), name) << info;
+    EXPECT_LE(sim::StateName(device, 2).size(), sim::kMaxStateName) << info;
+  }
+  sim::Device one, other;  // long names that differ only past the cut stay apart
+  one.info = names.back().first;
+  other.info = one.info + "B";
+  EXPECT_NE(sim::StateName(one, 0), sim::StateName(other, 0));
+}
+
+void Tell(int fd, char step) { ASSERT_EQ(write(fd, &step, 1), 1); }
+char Heard(int fd) {
+  char step = 0;
+  return read(fd, &step, 1) == 1 ? step : '?';
+}
+
+// Another process holds the default device until it closes it; the lock
+// is in the default folder, here under a runtime folder of the test's own.
+TEST(SimState, ADeviceOpenInAnotherProcessIsBusy) {
+  const std::filesystem::path dir = FreshFolder();
+  unsetenv("TOLVARINE_SIM_STATE");
+  setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  unsigned count = 0;
+  void* list = tq_EnumDevices(&count, 7);
+  int toParent[2], toChild[2];
+  ASSERT_TRUE(pipe(toParent) == 0 && pipe(toChild) == 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    void* held = tq_OpenDevice(list, 0, PROTOCOL_DEFAULT);
+    Tell(toParent[1], held != nullptr ? 'o' : 'x');
+    Heard(toChild[0]);
+    Tell(toParent[1], tq_CloseDevice(&held) != 0 ? 'c' : 'x');
+    Heard(toChild[0]);
+    _exit(0);
+  }
+  EXPECT_EQ(Heard(toParent[0]), 'o');
+  EXPECT_EQ(tq_OpenDevice(list, 0, PROTOCOL_DEFAULT), nullptr);
+  EXPECT_STREQ(tq_GetLastError(), "device is in use by another process");
+  Tell(toChild[1], 'g');
+  EXPECT_EQ(Heard(toParent[0]), 'c');
+  void* device = tq_OpenDevice(list, 0, PROTOCOL_DEFAULT);  // the child still runs
+  EXPECT_NE(device, nullptr);
+  Tell(toChild[1], 'g');
+  waitpid(child, nullptr, 0);
+  tq_CloseDevice(&device);
+  tq_ReleaseDevices(&list);
+  EXPECT_EQ(
+      std::filesystem::status(dir / ("tolvarine-sim-" + std::to_string(geteuid()))).permissions(),
+      std::filesystem::perms::owner_all);
+  unsetenv("XDG_RUNTIME_DIR");
+  std::filesystem::remove_all(dir);
+}
+
+// A folder the simulator cannot use is said once, and fails no open.
+TEST(SimState, AnUnusableFolderLeavesDevicesUnshared) {
+  const std::filesystem::path dir = FreshFolder();
+  // A default folder that is a link, as another user could plant in /tmp.
+  std::filesystem::create_directory_symlink(dir,
+                                            dir / ("tolvarine-sim-" + std::to_string(geteuid())));
+  const std::vector<std::pair<std::string, std::string>> folders = {{"/dev/null/state", ""},
+                                                                    {"", dir}};
+  testing::internal::CaptureStderr();
+  for (const auto& [state, runtime] : folders) {
+    setenv("TOLVARINE_SIM_STATE", state.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    unsigned count = 0;
+    void* list = tq_EnumDevices(&count, 7);
+    void* device = tq_OpenDevice(list, 0, PROTOCOL_DEFAULT);
+    EXPECT_NE(device, nullptr) << state << runtime;
+    tq_CloseDevice(&device);
+  }
+  const std::string err = testing::internal::GetCapturedStderr();
+  const auto said = err.find("state folder unusable");
+  EXPECT_TRUE(said != err.npos && err.find("state folder unusable", said + 1) == err.npos) << err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "TV2024A0117.lock"));
+  unsetenv("TOLVARINE_SIM_STATE");
+  unsetenv("XDG_RUNTIME_DIR");
+  std::filesystem::remove_all(dir);
+}
+
+// The built library, loaded afresh with a scenario of the test's own and
+// its journal in `dir`.
+void* LoadLibrary(const std::filesystem::path& dir, const std::string& scenario) {
+  std::ofstream(dir / "test.sim") << scenario;
+  setenv("TOLVARINE_SIM", (dir / "test.sim").c_str(), 1);
+  setenv("TOLVARINE_SIM_JOURNAL", (dir / "journal").c_str(), 1);
+  void* library = dlopen(SIM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  unsetenv("TOLVARINE_SIM");
+  EXPECT_NE(library, nullptr) << dlerror();
+  return library;
+}
+#define ENTRY(library, name) reinterpret_cast<decltype(&name)>(dlsym(library, #name))
+
+TEST(SimLibrary, FlakyCallsFailTheirFirstCallsAcrossProcesses) {
+  const std::filesystem::path dir = FreshFolder();
+  std::ofstream(dir / "fw.bin") << "image";
+  std::ofstream(dir / "in.xml") << "<configuration/>";
+  setenv("TOLVARINE_SIM_STATE", (dir / "state").c_str(), 1);
+  void* library = nullptr;
+  void* list = nullptr;
+  void* device = nullptr;
+  unsigned count = 0, status = 0, width = 0, height = 0;
+  const unsigned char byte = 0x7E;
+  const std::vector<std::tuple<std::string, unsigned, std::function<bool()>>> calls = {
+      {"tq_OpenDevice", 1,
+       [&] {
+         void* opened = ENTRY(library, tq_OpenDevice)(list, 0, PROTOCOL_DEFAULT);
+         device = opened != nullptr ? opened : device;
+         return opened != nullptr;
+       }},
+      {"tq_UpdateKernelDevice", 2,
+       [&] {
+         return ENTRY(library, tq_UpdateKernelDevice)(device, (dir / "fw.bin").c_str(), 0,
+                                                      &status) != 0;
+       }},
+      {"tq_Write", 1, [&] { return ENTRY(library, tq_Write)(device, &byte, 1, false); }},
+      {"tq_GetPicSize", 1,
+       [&] { return ENTRY(library, tq_GetPicSize)(device, &width, &height) != 0; }},
+      {"tq_WriteCfgToDev", 1,
+       [&] { return ENTRY(library, tq_WriteCfgToDev)(device, (dir / "in.xml").c_str(), 0); }},
+      {"tq_ReadDevCfgToXml", 1,
+       [&] { return ENTRY(library, tq_ReadDevCfgToXml)(device, (dir / "out.xml").c_str()); }},
+  };
+  std::string scenario = "[device]\ninfo = Serial Number: F1\\r\\n\n";
+  for (const auto& [call, times, succeeds] : calls) {
+    scenario += "flaky " + call + " = " + std::to_string(times) + "\n";
+  }
+  library = LoadLibrary(dir, scenario);
+  list = ENTRY(library, tq_EnumDevices)(&count, 7);
+  for (const auto& [call, times, succeeds] : calls) {
+    const pid_t child = fork();  // the first attempt: the count is the folder's
+    if (child == 0) _exit(succeeds() ? 1 : 0);
+    int ended = -1;
+    waitpid(child, &ended, 0);
+    EXPECT_EQ(ended, 0) << call << " went through at its first call";
+    for (unsigned attempt = 2; attempt <= times; ++attempt) EXPECT_FALSE(succeeds()) << call;
+    EXPECT_TRUE(succeeds()) << call << " still fails after " << times;
+  }
+  setenv("TOLVARINE_SIM_STATE", (dir / "fresh").c_str(), 1);  // counts again
+  for (const auto& [call, times, succeeds] : calls) {
+    EXPECT_FALSE(succeeds()) << call;
+    EXPECT_EQ(std::string(ENTRY(library, tq_GetLastError)()),
+              "device did not answer (flaky, attempt 1 of " + std::to_string(times) + ")");
+  }
+  const std::string journal = ReadWhole(dir / "journal");
+  EXPECT_NE(journal.find("tq_OpenDevice(list, 0, 0) -> null, flaky 1 of 1\n"), journal.npos);
+  EXPECT_NE(journal.find("-> 0, status=7, flaky 2 of 2\n"), journal.npos);
+  ENTRY(library, tq_CloseDevice)(&device);
+  dlclose(library);
+  unsetenv("TOLVARINE_SIM_STATE");
+  std::filesystem::remove_all(dir);
+}
+
+// The library claims the signals a tool handles, as a careless vendor's does.
+TEST(SimLibrary, ClaimsSignalsWhenLoaded) {
+  const std::filesystem::path dir = FreshFolder();
+  void* library = LoadLibrary(dir, "signals = claim\n");
+  std::vector<int> claimed = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) claimed.push_back(signal);
+  for (const int signal : claimed) EXPECT_NE(std::signal(signal, SIG_DFL), SIG_DFL) << signal;
+  EXPECT_EQ(ReadWhole(dir / "journal"), "signals claimed\n");
+  dlclose(library);
   std::filesystem::remove_all(dir);
 }
 

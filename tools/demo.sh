@@ -20,6 +20,8 @@ else
   mkdir -p "$demo"
 fi
 cp "$build/Tolvarine.so" "$root"/sim/scenarios/*.sim "$demo/"
+# The simulated devices' state (which are open, flaky counts): the demo's own.
+export TOLVARINE_SIM_STATE=$demo/.simstate
 printf 'readtimeout=1500\n' >"$demo/setting.ini"
 printf 'simulated firmware image\n' >"$demo/firmware.bin"
 
