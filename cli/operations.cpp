@@ -26,7 +26,7 @@ Outcome HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
   // The byte count must fit the int the library takes, and so must each side.
   if (!GetPicSize(device, &width, &height) || std::uint64_t{width} * height > kMaxPictureBytes ||
       width > kMaxPictureBytes || height > kMaxPictureBytes) {
-    std::puts("Failed to get image resolution");
+    SayOutcome("Failed to get image resolution");
     return Outcome::kFailed;
   }
   if (Interruption() != 0) return Outcome::kFailed;
@@ -35,7 +35,7 @@ Outcome HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
   const CallocBuffer<unsigned char> buffer(
       static_cast<unsigned char*>(std::calloc(size > 0 ? size : 1, 1)));
   if (!buffer || !GetPicData(device, buffer.get(), size)) {
-    std::puts("Failed to get image data");
+    SayOutcome("Failed to get image data");
     return Outcome::kFailed;
   }
   if (Interruption() != 0) return Outcome::kFailed;
@@ -43,7 +43,7 @@ Outcome HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
   // A picture that was not saved must not pass for one that was.
   if (!SavePicDataToFile(fileName, buffer.get(), static_cast<int>(width), static_cast<int>(height),
                          8)) {
-    std::printf("Failed to save image file %s\n", fileName);
+    SayOutcomeFormat("Failed to save image file %s", fileName);
     return Outcome::kFailed;
   }
   return Outcome::kDone;
@@ -51,47 +51,54 @@ Outcome HandleGetPicture(void* device, int /*argc*/, char** /*argv*/) {
 
 Outcome HandleFirmware(void* device, int argc, char** argv) {
   if (argc <= 2) {
-    std::puts("No firmware file");
+    SayOutcome("No firmware file");
     return Outcome::kRefused;
   }
+  NoteFile(argv[2]);
   unsigned status = std::numeric_limits<unsigned>::max();
   const bool ok = UpdateKernelDevice(device, argv[2], 0, &status);
-  std::printf("updateError=%d,%s\n", static_cast<int>(status),
-              ok ? "succeed in updating the firmware " : "failed to update the firmware");
+  NoteUpdateError(status);
+  SayOutcomeFormat("updateError=%d,%s", static_cast<int>(status),
+                   ok ? "succeed in updating the firmware " : "failed to update the firmware");
   return ok ? Outcome::kDone : Outcome::kFailed;
 }
 
 Outcome HandleExport(void* device, int argc, char** argv) {
   if (argc <= 2) {
-    std::puts("No export xml file");
+    SayOutcome("No export xml file");
     return Outcome::kRefused;
   }
+  NoteFile(argv[2]);
   const bool ok = ReadDevCfgToXml(device, argv[2]);
-  std::fputs(ok ? "Export xml file succeeful\n" : "Export xml file failed\n", stdout);
+  SayOutcome(ok ? "Export xml file succeeful" : "Export xml file failed");
   return ok ? Outcome::kDone : Outcome::kFailed;
 }
 
 Outcome HandleImport(void* device, int argc, char** argv) {
   if (argc <= 2) {
-    std::puts("No execute command");
+    SayOutcome("No execute command");
     return Outcome::kRefused;
   }
   bool ok = false;
   if (std::string_view(argv[2]) == "--custom") {
     const std::optional<SlaveOptions> options = ParseSlaveOptions(argc, argv);
     if (!options) return Outcome::kRefused;
+    NoteFile(options->payload);
     const std::int32_t timeout = getReadTimeout();
     ok = WriteCfgToSlaveDev(device, options->prefix, options->suffix, options->lengthType,
                             options->payload, timeout);
   } else {
+    NoteFile(argv[2]);
     const std::int32_t timeout = getReadTimeout();
     ok = WriteCfgToDev(device, argv[2], timeout);
   }
   if (ok) {
-    std::puts("Write configure to device successful.");
+    SayOutcome("Write configure to device successful.");
     return Outcome::kDone;
   }
+  // The library's reason is the outcome's text, without a line end.
   const char* reason = GetLastError();
-  if (reason != nullptr) PutDeviceText(reason);
+  NoteLibraryError(reason);
+  if (reason != nullptr) SayDeviceText(reason);
   return Outcome::kFailed;
 }

@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
+#include "process/outcome.h"
+
 namespace {
 
 int g_outputIsTerminal = -1;  // asked once, when the first text is written
@@ -22,19 +26,13 @@ unsigned char Byte(std::string_view text, std::size_t i) {
   return static_cast<unsigned char>(text[i]);
 }
 
-// The control character (C0, DEL, or C1 encoded in UTF-8) that the sequence
-// of `length` bytes at the start of `text` encodes, or -1.
+}  // namespace
+
 int ControlCharacter(std::string_view text, std::size_t length) {
   if (length == 1 && (Byte(text, 0) < 0x20 || Byte(text, 0) == 0x7F)) return Byte(text, 0);
   if (length == 2 && Byte(text, 0) == 0xC2 && Byte(text, 1) <= 0x9F) return Byte(text, 1);
   return -1;
 }
-
-constexpr struct {
-  char character, escape;
-} kJsonShortEscapes[] = {{'\b', 'b'}, {'\f', 'f'}, {'\n', 'n'}, {'\r', 'r'}, {'\t', 't'}};
-
-}  // namespace
 
 std::size_t Utf8SequenceLength(std::string_view text) {
   if (text.empty()) return 0;
@@ -74,29 +72,11 @@ void PutDeviceText(std::string_view text) {
   }
 }
 
-void PutJsonString(std::string_view text, std::FILE* out) {
-  std::fputc('"', out);
-  while (!text.empty()) {
-    const std::size_t length = Utf8SequenceLength(text);
-    const int control = ControlCharacter(text, length);
-    if (length == 0) {
-      std::fputs("\\ufffd", out);
-    } else if (control >= 0) {
-      char escape = 0;
-      for (const auto& e : kJsonShortEscapes) {
-        if (e.character == control) escape = e.escape;
-      }
-      if (escape != 0) {
-        std::fprintf(out, "\\%c", escape);
-      } else {
-        std::fprintf(out, "\\u%04x", static_cast<unsigned>(control));
-      }
-    } else if (text[0] == '"' || text[0] == '\\') {
-      std::fprintf(out, "\\%c", text[0]);
-    } else {
-      std::fwrite(text.data(), 1, length, out);
-    }
-    text.remove_prefix(length == 0 ? 1 : length);
+void SayDeviceText(std::string_view text, std::string_view end) {
+  if (ReportsAsJson()) {
+    SayOutcome(text, end);
+  } else {
+    PutDeviceText(text);
+    std::fwrite(end.data(), 1, end.size(), stdout);
   }
-  std::fputc('"', out);
 }

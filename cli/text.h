@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <string_view>
 
 // Length of the well-formed UTF-8 sequence that starts `text` (1 to 4), or
@@ -17,8 +16,12 @@ std::size_t Utf8SequenceLength(std::string_view text);
 // drive the terminal. Well-formed UTF-8 text passes unchanged.
 void PutDeviceText(std::string_view text);
 
-// Writes `text` to `out` as a JSON string, quotes included: '"' and '\'
-// escaped, control characters (C0, DEL and C1) escaped, other well-formed
-// UTF-8 as it is, and each byte that is no part of well-formed UTF-8 as
-// \ufffd. The result is valid JSON and inert on a terminal.
-void PutJsonString(std::string_view text, std::FILE* out);
+// Tells a text from a device or the library as part of the outcome:
+// PutDeviceText, then `end`, in text mode; kept as the result's message in
+// JSON mode.
+void SayDeviceText(std::string_view text, std::string_view end = "");
+
+// The control character (C0, DEL, or C1 encoded in UTF-8) that the sequence
+// of `length` bytes at the start of `text` encodes (length from
+// Utf8SequenceLength), or -1.
+int ControlCharacter(std::string_view text, std::size_t length);

@@ -12,14 +12,34 @@
 // The loader handle of ./Tolvarine.so; null while the library is not loaded.
 extern void* g_handle;
 
-// Loads ./Tolvarine.so from the current directory with immediate binding.
-// Returns true on success; on failure prints the loader's text and "\n" on
-// standard error and returns false. A library that another user could have
-// put there (the file, or a folder holding it or a link to it, writable by
-// others; a sticky folder only when the entry is not root's or the user's)
-// is not loaded: "Refusing to load ./Tolvarine.so: <what> is writable by
-// other users" instead.
+// Loads ./Tolvarine.so from the current directory with immediate binding:
+// the very file that was checked (trust.h), through its descriptor, so that
+// a file swapped in after the check is never loaded. Returns true on
+// success; on failure prints one line on standard error and returns false:
+// the loader's text, naming the library ./Tolvarine.so (for a missing file
+// "./Tolvarine.so: cannot open shared object file: No such file or
+// directory"), or for a library that another user could have put there,
+// or that cannot be checked, "Refusing to load ./Tolvarine.so: <reason>"
+// with one of these reasons (<what> is "folder <path>" or the file's
+// "<path>"; when the path is longer than PATH_MAX, "(inode <n> on device
+// <major>:<minor>)" stands for it):
+//   "<what> is owned by user <name> (<uid>)"      or "... by user <uid>"
+//   "<what> is writable by other users"
+//   "<what> is writable by group <name> (<gid>)"  or "... by group <gid>"
+//   "<what> is writable by user <name> (<uid>) through its ACL"
+//   "<what> is writable by group <name> (<gid>) through its ACL"
+//   "the current folder is not reachable from /"
+//   "cannot check <what>: <system's reason>"
+//   "cannot read the ACL of <what>: <system's reason>"
+//   "its path is too long to check"
+//   "cannot reach the checked file through /proc/self/fd: <system's reason>"
+//   "/proc/self/fd does not lead to the checked file"
 bool Opendl();
+
+// Prints a text of the system's loader and "\n" on standard error, with
+// ./Tolvarine.so for the descriptor's name the library was loaded under;
+// when it `failsTheRun`, it is the result's message too (ReportFailure).
+void ReportLoaderText(const char* text, bool failsTheRun = false);
 
 // Unloads the library when it is loaded, after handing what standard output
 // holds to the system; g_handle is null afterwards.
@@ -47,7 +67,7 @@ typename EntryResult<Fn>::type CallEntry(const char* name, Args... args) {
     dlerror();  // a stale text must not be taken for this lookup's
     symbol = dlsym(g_handle, name);
     error = dlerror();
-    if (error != nullptr) ReportError("%s", error);
+    if (error != nullptr) ReportLoaderText(error);
   }
   if (symbol == nullptr) {
     if constexpr (std::is_void_v<Result>) {

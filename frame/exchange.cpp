@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -12,6 +13,7 @@
 #include "frame/slave_options.h"
 #include "frame/trace.h"
 #include "process/interrupts.h"
+#include "process/outcome.h"
 #include "settings/settings.h"
 
 namespace {
@@ -60,16 +62,23 @@ long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout) 
 
 Outcome Exchange(void* device, std::span<const std::uint8_t> request, std::uint8_t* response,
                  unsigned followUpTimeout) {
-  printData(0, request);
+  const bool json = ReportsAsJson();  // the result line carries both directions
+  if (!json) printData(0, request);
   Write(device, request.data(), static_cast<unsigned>(request.size()), false);
-  if (Interruption() != 0) return Outcome::kFailed;
-  const long received = ReadAnswer(device, response, followUpTimeout);
-  if (received < 0) {
-    // Nothing came, but an interrupt cut the wait: that is no time-out.
-    if (Interruption() == 0) std::puts("Response: time out");
+  if (Interruption() != 0) {
+    NoteExchange(request, std::nullopt);
     return Outcome::kFailed;
   }
-  printData(1, {response, static_cast<std::size_t>(received)});
+  const long received = ReadAnswer(device, response, followUpTimeout);
+  if (received < 0) {
+    NoteExchange(request, std::nullopt);
+    // Nothing came, but an interrupt cut the wait: that is no time-out.
+    if (Interruption() == 0) SayOutcome("Response: time out");
+    return Outcome::kFailed;
+  }
+  const std::span<const std::uint8_t> answer(response, static_cast<std::size_t>(received));
+  NoteExchange(request, answer);
+  if (!json) printData(1, answer);
   return Outcome::kDone;
 }
 
@@ -77,11 +86,11 @@ Outcome Exchange(void* device, std::span<const std::uint8_t> request, std::uint8
 
 Outcome HandleExecute(void* device, int argc, char** argv) {
   if (argc <= 2) {
-    std::puts("No execute command");
+    SayOutcome("No execute command");
     return Outcome::kRefused;
   }
   if (std::string_view(argv[argc - 1]) == "IMGGET") {
-    std::puts("Get picture use [--Gpic]");
+    SayOutcome("Get picture use [--Gpic]");
     return Outcome::kRefused;
   }
   std::optional<SlaveOptions> options;
@@ -89,13 +98,15 @@ Outcome HandleExecute(void* device, int argc, char** argv) {
   if (slave) {
     options = ParseSlaveOptions(argc, argv);
     if (!options) return Outcome::kRefused;
-    std::printf("prefix=%s, surfix=%s, lenType=%s\n", options->prefix, options->suffix,
-                options->lengthType);
+    if (!ReportsAsJson()) {
+      std::printf("prefix=%s, surfix=%s, lenType=%s\n", options->prefix, options->suffix,
+                  options->lengthType);
+    }
   }
   const Buffer request = AllocateExchangeBuffer();
   const Buffer response = AllocateExchangeBuffer();
   if (!request || !response) {
-    std::puts("Not enough memory for the exchange");
+    SayOutcome("Not enough memory for the exchange");
     return Outcome::kFailed;
   }
   MakePages({response.get(), kFirstPages});
@@ -108,7 +119,7 @@ Outcome HandleExecute(void* device, int argc, char** argv) {
     packUnifyCommand(requestSpace, argv[2], &length);
   }
   if (length == 0) {  // only a command larger than the buffer gets here
-    std::puts("The command is too long");
+    SayOutcome("The command is too long");
     return Outcome::kRefused;
   }
   return Exchange(device, requestSpace.first(length), response.get(),

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "process/outcome.h"
+
 namespace {
 
 struct OptionWord {
@@ -24,11 +26,11 @@ constexpr std::array<OptionWord, 3> kOptionWords = {{
 
 std::optional<SlaveOptions> ParseSlaveOptions(int argc, char** argv) {
   if (argc <= 4) {
-    std::puts("There must be one of the [--prefix],[--len],[--suffix] options");
+    SayOutcome("There must be one of the [--prefix],[--len],[--suffix] options");
     return std::nullopt;
   }
   if (argc != 6 && argc != 8 && argc != 10) {
-    std::puts("Check [--prefix],[--len],[--suffix] options");
+    SayOutcome("Check [--prefix],[--len],[--suffix] options");
     return std::nullopt;
   }
   SlaveOptions options;
@@ -37,7 +39,7 @@ std::optional<SlaveOptions> ParseSlaveOptions(int argc, char** argv) {
     for (const OptionWord& option : kOptionWords) {
       if (argv[i] != option.word) continue;
       if (std::strlen(argv[i + 1]) >= option.fieldSize) {
-        std::printf("The value of %s is too long\n", option.nameInMessages);
+        SayOutcomeFormat("The value of %s is too long", option.nameInMessages);
         return std::nullopt;
       }
       options.*option.value = argv[i + 1];

@@ -1,11 +1,13 @@
 // Device info extraction: [kind byte] then the info text, which may fill all
 // 4096 bytes without NUL. Every field stays NUL-terminated within 128 bytes,
-// and as a JSON string it is well-formed UTF-8 without a control byte.
+// each whole value lies within the record, and the device's JSON object
+// fits its bound and is well-formed UTF-8 without a control byte.
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
-#include "cli/devices.h"
+#include "cli/json.h"
+#include "cli/listing.h"
 #include "cli/text.h"
 #include "fuzz/fuzz_check.h"
 
@@ -25,18 +27,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto* field : {&fields.product, &fields.serial, &fields.firmware}) {
     Require(std::memchr(field->data(), '\0', field->size()) != nullptr,
             "field is NUL-terminated within 128 bytes");
-    char json[128 * 6 + 3];  // "\u00xx" at most for each byte, and the quotes
-    std::FILE* out = fmemopen(json, sizeof json, "w");
-    PutJsonString(field->data(), out);
-    std::fflush(out);
-    for (std::string_view rest(json, std::ftell(out)); !rest.empty();) {
-      const std::size_t length = Utf8SequenceLength(rest);
-      Require(length > 0, "JSON text is well-formed UTF-8");
-      Require(rest[0] < 0 ? rest.substr(0, 2) >= "\xC2\xA0" : rest[0] >= 0x20 && rest[0] != 0x7F,
-              "JSON text holds no control character");
-      rest.remove_prefix(length);
-    }
-    std::fclose(out);
+  }
+  const DeviceValues values = ExtractDeviceValues(record);
+  for (std::string_view value : {values.product, values.serial, values.firmware}) {
+    Require(value.empty() || (value.data() >= record.info &&
+                              value.data() + value.size() <= record.info + sizeof record.info),
+            "a whole value lies within the record");
+  }
+  static char json[kDeviceObjectSize];
+  JsonText text = JsonInto(json);
+  PutDeviceObject(text, 0, record);
+  Require(!text.cut, "the device object fits its bound");
+  for (std::string_view rest = JsonWritten(json, text); !rest.empty();) {
+    const std::size_t length = Utf8SequenceLength(rest);
+    Require(length > 0, "JSON text is well-formed UTF-8");
+    Require(rest[0] < 0 ? rest.substr(0, 2) >= "\xC2\xA0" : rest[0] >= 0x20 && rest[0] != 0x7F,
+            "JSON text holds no control character");
+    rest.remove_prefix(length);
   }
 
   // SplitDevData with the text's own first bytes as key and delimiter.

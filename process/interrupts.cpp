@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,14 +42,27 @@ std::atomic<bool> g_holding{false};
 std::atomic<bool> g_inLibrary{false};
 // Wakes the helper of a held write when a handler recorded a signal.
 std::atomic<int> g_pokeFd{-1};
-timer_t g_grace;  // signals the main thread when the time limit is over
-bool g_graceReady = false;
-int g_graceSignal = 0;
-int g_nullFd = -1;  // /dev/null, where blocked output goes after an interrupt
+// The time limit: a timer that signals the main thread, made when the
+// first interrupt comes (a run that is never interrupted pays nothing).
+enum GraceState { kGraceUnset, kGraceSettingUp, kGraceReady, kGraceFailed };
+std::atomic<int> g_graceState{kGraceUnset};
+int g_graceTimer = -1;   // the kernel's id
+pid_t g_mainThread = 0;  // the main thread: the one that calls the library
+int g_nullFd = -1;       // /dev/null, where blocked output goes after an interrupt
+bool g_heldWriteFinished = false;
+const char* g_progressPrefix = nullptr;  // JSON progress lines on standard output
+std::atomic<void (*)()> g_lastWords{nullptr};
 
-// The disposition of every signal the tool governs, as set at start: the
-// interrupts, the stops and the time limit's signal, in that order.
-constexpr std::size_t kGoverned = kInterruptCount + kStopCount + 1;
+// Says the run's last words, if any, before the tool ends from a handler.
+void SayLastWords() {
+  if (void (*words)() = g_lastWords.load()) words();
+}
+
+// The disposition of every signal the tool governs outside a held write,
+// as set at start: the interrupts. (A held write sets the stops' own for
+// its time; the time limit's signal is taken when the first interrupt
+// comes, after the library is loaded.)
+constexpr std::size_t kGoverned = kInterruptCount;
 int g_governed[kGoverned];
 struct sigaction g_policy[kGoverned];
 
@@ -77,10 +91,55 @@ void Notice(std::string_view text) {
   }
 }
 
+void OnGraceOver(int);
+
+// Says why the time limit cannot be had. Async-signal-safe.
+void GraceFailed(std::string_view what) {
+  const int error = errno;
+  char line[256];
+  std::size_t at = 0;
+  const auto put = [&](std::string_view text) {
+    for (char c : text) {
+      if (at < sizeof line) line[at++] = c;
+    }
+  };
+  put("TolvarineCli: cannot ");
+  put(what);
+  put(" the time limit of a library call (error ");
+  char digits[12];
+  std::size_t count = 0;
+  for (unsigned value = static_cast<unsigned>(error); count == 0 || value != 0; value /= 10) {
+    digits[count++] = static_cast<char>('0' + value % 10);
+  }
+  while (count > 0) put({&digits[--count], 1});
+  put("): after an interrupt, a call that hangs is waited for\n");
+  Notice({line, at});
+}
+
+// Makes the timer, the first time; says once when it cannot.
+// Async-signal-safe: raw system calls.
+bool GraceReady() {
+  int state = kGraceUnset;
+  if (!g_graceState.compare_exchange_strong(state, kGraceSettingUp)) return state == kGraceReady;
+  struct sigaction grace {};
+  grace.sa_handler = OnGraceOver;
+  grace.sa_flags = SA_RESTART;
+  sigemptyset(&grace.sa_mask);
+  sigevent event{};
+  event.sigev_notify = SIGEV_THREAD_ID;
+  event.sigev_signo = SIGRTMIN;
+  event._sigev_un._tid = g_mainThread;
+  const bool ready = sigaction(SIGRTMIN, &grace, nullptr) == 0 &&
+                     syscall(SYS_timer_create, CLOCK_MONOTONIC, &event, &g_graceTimer) == 0;
+  if (!ready) GraceFailed("set up");
+  g_graceState.store(ready ? kGraceReady : kGraceFailed);
+  return ready;
+}
+
 void ArmGrace() {
   const itimerspec once = {{0, 0}, {kGraceSeconds, 0}};
-  if (g_graceReady && timer_settime(g_grace, 0, &once, nullptr) != 0) {
-    Notice("TolvarineCli: cannot start the time limit; a library call that hangs is waited for\n");
+  if (GraceReady() && syscall(SYS_timer_settime, g_graceTimer, 0, &once, nullptr) != 0) {
+    GraceFailed("start");
   }
 }
 
@@ -123,7 +182,10 @@ void TakeInterrupt(int signal, pid_t sender) {
     Poke();
   } else if (signal != none || sender != g_firstSender.load() ||
              at - g_firstAt.load() >= kRepeatNanoseconds) {
-    EndBy(signal);  // a second interrupt, not a repeat: the user wants out now
+    // A second interrupt, not a repeat: the user wants out now. In a
+    // library call the run's state stands still and can be told.
+    if (g_inLibrary.load()) SayLastWords();
+    EndBy(signal);
   }
 }
 
@@ -163,10 +225,13 @@ void OnGraceOver(int) {
     if (g_inLibrary.load()) {
       Notice(
           "TolvarineCli: the device library did not return; ending without closing the device\n");
+      SayLastWords();
       EndBy(signal);
     }
     for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-      if (g_nullFd >= 0 && !Writable(fd)) dup2(g_nullFd, fd);
+      if (Writable(fd)) continue;
+      if (g_nullFd < 0) g_nullFd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+      if (g_nullFd >= 0) dup2(g_nullFd, fd);
     }
     ArmGrace();  // the next step may block too
   }
@@ -214,6 +279,7 @@ void* WatchHeldWrite(void* argument) {
   const bool terminal = isatty(STDERR_FILENO) == 1;
   bool noticed = false;
   bool progressShown = false;
+  long reported = 0;  // seconds reported as JSON
   for (;;) {
     TakeHeldSignals(hold.signalFd);
     if ((g_interruption.load() != 0 || g_heldStop.load() != 0) && !noticed) {
@@ -227,7 +293,17 @@ void* WatchHeldWrite(void* argument) {
       noticed = true;
     }
     const long elapsed = ElapsedMilliseconds(hold.start);
-    if (terminal && elapsed >= 1000 && MayDrawProgress()) {
+    if (g_progressPrefix != nullptr && elapsed >= 1000 && elapsed / 1000 > reported) {
+      reported = elapsed / 1000;
+      char line[256];
+      const int length =
+          std::snprintf(line, sizeof line, "%s%ld}\n", g_progressPrefix, elapsed / 1000);
+      if (length > 0 && static_cast<std::size_t>(length) < sizeof line && Writable(STDOUT_FILENO) &&
+          write(STDOUT_FILENO, line, length) < 0) {
+        // Dropped, as a line nobody reads at once is: progress never holds
+        // the write up.
+      }
+    } else if (terminal && elapsed >= 1000 && MayDrawProgress()) {
       char line[256];
       std::snprintf(line, sizeof line, "\r%s %ld s", hold.write->progress, elapsed / 1000);
       Notice(line);
@@ -269,7 +345,6 @@ void SetMask(int how, const sigset_t* set, sigset_t* previous) {
 }  // namespace
 
 void CatchInterrupts() {
-  g_nullFd = open("/dev/null", O_WRONLY | O_CLOEXEC);
   struct sigaction action {};
   // Restarted system calls: an interrupt never fails a write of our output
   // or a read of the library's; the prompt waits with ppoll, which returns.
@@ -287,32 +362,11 @@ void CatchInterrupts() {
       g_policy[governed - 1] = previous;
     }
   }
-  for (int signal : kStops) {
-    if (sigaction(signal, nullptr, &g_policy[governed]) == 0) g_governed[governed++] = signal;
-  }
-  // The time limit: a timer whose signal goes to this thread, the one that
-  // makes the library calls and writes the output. A real-time signal of
-  // its own: a library that uses SIGALRM keeps it.
-  struct sigaction grace {};
-  grace.sa_handler = OnGraceOver;
-  grace.sa_flags = SA_RESTART;
-  sigemptyset(&grace.sa_mask);
-  sigevent event{};
-  event.sigev_notify = SIGEV_THREAD_ID;
-  event.sigev_signo = SIGRTMIN;
-  event._sigev_un._tid = gettid();
-  g_graceSignal = SIGRTMIN;
-  if (sigaction(g_graceSignal, &grace, nullptr) == 0 &&
-      timer_create(CLOCK_MONOTONIC, &event, &g_grace) == 0) {
-    g_graceReady = true;
-    g_governed[governed] = g_graceSignal;
-    g_policy[governed++] = grace;
-  } else {
-    ReportError(
-        "TolvarineCli: cannot set up the time limit of a library call (%s): after an "
-        "interrupt, a call that hangs is waited for",
-        std::strerror(errno));
-  }
+  // The time limit's timer signals this thread, the one that makes the
+  // library calls and writes the output (the process's first: its id is
+  // the process's). A real-time signal of its own: a library that uses
+  // SIGALRM keeps it.
+  g_mainThread = getpid();
   for (std::size_t i = governed; i < kGoverned; ++i) g_governed[i] = 0;
 }
 
@@ -393,6 +447,7 @@ bool RunHeld(const HeldWrite& write, void (*call)(void* context), void* context)
                 write.what, std::strerror(failure));
   }
   call(context);
+  g_heldWriteFinished = true;
   if (helperRunning) {
     const std::uint64_t one = 1;
     if (::write(hold.wakeFd, &one, sizeof one) != sizeof one) {
@@ -423,3 +478,9 @@ void StopIfHeld() {
   const int stop = g_heldStop.exchange(0);
   if (stop != 0 && g_interruption.load() == 0) raise(stop);
 }
+
+bool HeldWriteFinished() { return g_heldWriteFinished; }
+
+void SetLastWords(void (*words)()) { g_lastWords.store(words); }
+
+void ReportProgressAs(const char* prefix) { g_progressPrefix = prefix; }

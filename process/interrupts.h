@@ -63,6 +63,20 @@ struct HeldWrite {
 // signals cannot be set up, it says so and the call runs all the same.
 bool RunHeld(const HeldWrite& write, void (*call)(void* context), void* context);
 
+// From now on a held write lasting over a second reports on standard
+// output, once a second, the line `prefix` N "}\n" (N the seconds), and
+// draws no progress line on standard error. `prefix` must outlive the run.
+void ReportProgressAs(const char* prefix);
+
+// True once a held write has run to its end (RunHeld called its call).
+bool HeldWriteFinished();
+
+// `words` is called, from a signal handler, when the tool ends there
+// without returning to the run flow: a library call that did not return
+// in time, or a second interrupt during a library call. It must be
+// async-signal-safe.
+void SetLastWords(void (*words)());
+
 // A stop signal held during a device write takes effect now: the process
 // stops, and returns from here when continued. Nothing happens when none
 // was held, or when an interrupt ends the run anyway. Call once the

@@ -1,6 +1,7 @@
 #include "process/streams.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdio_ext.h>
 #include <unistd.h>
 
@@ -16,15 +17,25 @@ int g_outputError = 0;  // errno of the first failed write to standard output
 }  // namespace
 
 void PrepareStandardStreams() {
-  // In order: open() takes the lowest free descriptor, the closed one.
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (null > fd) {
-      dup2(null, fd);
-      close(null);
+  // One look at all three: poll marks a closed descriptor POLLNVAL.
+  pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+  if (poll(standard, 3, 0) > 0) {
+    // In order: open() takes the lowest free descriptor, the closed one.
+    for (int fd = 0; fd <= 2; ++fd) {
+      if ((standard[fd].revents & POLLNVAL) == 0) continue;
+      const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+      if (null > fd) {
+        dup2(null, fd);
+        close(null);
+      }
     }
   }
+  // Fully buffered, in a buffer of its own, wherever it goes: the tool
+  // hands its output to the system itself before every library call, every
+  // line on standard error and the prompt (FlushOutput), so a terminal
+  // sees everything in time, and no look at the descriptor is needed.
+  static char buffer[BUFSIZ];
+  std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   std::signal(SIGPIPE, SIG_IGN);
 }
 

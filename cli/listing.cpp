@@ -1,12 +1,8 @@
-#include "cli/devices.h"
-
-#include <unistd.h>
+#include "cli/listing.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 #include "cli/run.h"
 #include "cli/text.h"
@@ -38,18 +34,10 @@ constexpr FieldKeys kFieldKeys[] = {
 };
 constexpr std::int32_t kItemKind = 4;
 constexpr std::string_view kBlanks = " \t\n\r";
-constexpr std::size_t kSelectorLength = 9;  // "vid:pid", four characters each
-constexpr std::size_t kIdLength = 4;
-
-// Asks the library for the record of device `index` into `record`.
-void ReadRecord(unsigned index, st_device_info& record) {
-  std::memset(&record, 0, sizeof record);
-  GetDeviceInfo(g_hDeviceList, index, &record);
-}
 
 DeviceFields FieldsOfDevice(unsigned index) {
   st_device_info record;
-  ReadRecord(index, record);
+  ReadDeviceRecord(index, record);
   return ExtractDeviceFields(record);
 }
 
@@ -60,13 +48,6 @@ unsigned ShownDevices() {
   ReportError("TolvarineCli: the device library reports %u devices; only the first %u are shown",
               g_deviceCounts, kMaxShownDevices);
   return kMaxShownDevices;
-}
-
-int DigitValue(int c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 99;
 }
 
 }  // namespace
@@ -139,106 +120,20 @@ void ShowDevice() {
 
 void ShowDevicesAsJson() {
   std::fputs("[", stdout);
+  char object[kDeviceObjectSize];
   for (unsigned i = 0; i < g_deviceCounts && Interruption() == 0; ++i) {
     st_device_info record;
-    ReadRecord(i, record);
-    const DeviceValues values = ExtractDeviceValues(record);
-    std::printf("%s\n  {\"device\": %u", i == 0 ? "" : ",", i + 1);
-    for (const FieldKeys& keys : kFieldKeys) {
-      std::printf(", \"%s\": ", keys.jsonName);
-      PutJsonString(values.*keys.value, stdout);
-    }
-    std::fputs("}", stdout);
+    ReadDeviceRecord(i, record);
+    JsonText text = JsonInto(object);
+    PutRaw(text, i == 0 ? "\n  " : ",\n  ");
+    PutDeviceObject(text, i, record);
+    const std::string_view written = JsonWritten(object, text);
+    std::fwrite(written.data(), 1, written.size(), stdout);
   }
   if (Interruption() == 0) std::fputs("\n]\n", stdout);
 }
 
-Outcome SelectDeviceByIds(const char* value) {
-  // A short selector cannot be split: asking for it would name no device
-  // the user meant.
-  if (strnlen(value, kSelectorLength) < kSelectorLength) {
-    std::printf("no device [%s]\n", value);
-    return Outcome::kNoDevice;
-  }
-  char vid[10] = {};
-  char pid[10] = {};
-  std::memcpy(vid, value, kIdLength);
-  std::memcpy(pid, value + kIdLength + 1, kIdLength);
-  std::printf("pid:%s,vid:%s.\r\n", pid, vid);
-  const int index = FindDeviceIndexByPIDVID(g_hDeviceList, vid, pid);
-  if (Interruption() != 0) return Outcome::kNoDevice;
-  // Only an index of the list is a device; anything else names none.
-  if (index < 0 || static_cast<std::uint32_t>(index) >= g_deviceCounts) {
-    std::printf("no device [%s]\n", value);
-    return Outcome::kNoDevice;
-  }
-  g_selDevice = index;
-  return Outcome::kDone;
-}
-
-Outcome SelectDeviceBySerial(const char* value) {
-  const std::string_view serial(value);
-  unsigned matches = 0;
-  // An empty value would match every device that reports no serial number.
-  // Every device is read, so that a second one with the serial, wherever
-  // it is, refuses the choice.
-  const unsigned count = serial.empty() ? 0 : g_deviceCounts;
-  for (unsigned i = 0; i < count && Interruption() == 0; ++i) {
-    st_device_info record;
-    ReadRecord(i, record);
-    if (ExtractDeviceValues(record).serial != serial) continue;
-    if (matches++ == 0) g_selDevice = static_cast<std::int32_t>(i);
-  }
-  if (Interruption() != 0) return Outcome::kNoDevice;
-  if (matches == 1) return Outcome::kDone;
-  g_selDevice = -1;
-  if (matches == 0) {
-    std::fputs("no device [", stdout);
-  } else {
-    std::printf("%u devices have serial number [", matches);
-  }
-  PutDeviceText(value);
-  std::fputs("]\n", stdout);
-  return Outcome::kNoDevice;
-}
-
-bool ReadSelection(std::FILE* in, int* value) {
-  int c = std::fgetc(in);
-  while (c != EOF && std::isspace(c)) c = std::fgetc(in);
-  bool negative = false;
-  if (c == '+' || c == '-') {
-    negative = c == '-';
-    c = std::fgetc(in);
-  }
-  int base = 10;
-  bool digits = false;
-  if (c == '0') {
-    digits = true;
-    base = 8;
-    c = std::fgetc(in);
-    if (c == 'x' || c == 'X') {
-      base = 16;
-      c = std::fgetc(in);
-    }
-  }
-  constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
-  std::uint64_t magnitude = 0;
-  for (; c != EOF && DigitValue(c) < base; c = std::fgetc(in)) {
-    digits = true;
-    magnitude = std::min(magnitude * base + DigitValue(c), kLimit);
-  }
-  if (!digits) return false;
-  const std::int64_t signedValue =
-      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-  if (signedValue < std::numeric_limits<int>::min() ||
-      signedValue > std::numeric_limits<int>::max()) {
-    return false;
-  }
-  *value = static_cast<int>(signedValue);
-  return true;
-}
-
-bool SelectDevice() {
+unsigned ShowDeviceMenu() {
   const unsigned shown = ShownDevices();
   for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
     const DeviceFields fields = FieldsOfDevice(i);
@@ -249,18 +144,23 @@ bool SelectDevice() {
     }
     std::fputs("\r\n", stdout);
   }
-  if (Interruption() != 0) return false;
-  std::fputs("Select=", stdout);
-  FlushOutput();  // the prompt must be seen before the answer is read
-  // An interrupt is no answer: whatever was typed so far selects nothing.
-  if (!WaitForInput(STDIN_FILENO)) return false;
-  int answer = g_selDevice;
-  const bool read = ReadSelection(stdin, &answer);
-  if (Interruption() != 0) return false;
-  if (!read || answer <= 0 || static_cast<unsigned>(answer) > shown) {
-    std::fputs("No Device Selected\r\n", stdout);
-    return false;
+  return shown;
+}
+
+void ReadDeviceRecord(unsigned index, st_device_info& record) {
+  std::memset(&record, 0, sizeof record);
+  GetDeviceInfo(g_hDeviceList, index, &record);
+}
+
+void PutDeviceObject(JsonText& text, unsigned index, const st_device_info& record) {
+  const DeviceValues values = ExtractDeviceValues(record);
+  PutRaw(text, "{\"device\": ");
+  PutNumber(text, index + 1LL);
+  for (const FieldKeys& keys : kFieldKeys) {
+    PutRaw(text, ", \"");
+    PutRaw(text, keys.jsonName);
+    PutRaw(text, "\": ");
+    PutString(text, values.*keys.value);
   }
-  g_selDevice = answer - 1;
-  return true;
+  PutRaw(text, "}");
 }

@@ -1,4 +1,5 @@
-// Listing the attached devices and choosing one.
+// Listing the attached devices: their values, the text and JSON listings,
+// the menu.
 #pragma once
 
 #include <array>
@@ -7,8 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "cli/json.h"
 #include "devlib/contract.h"
-#include "process/outcome.h"
 
 // Printable values of one device, each NUL-terminated within its field
 // (empty when the info text does not give it).
@@ -58,20 +59,16 @@ void ShowDevice();
 // of the list for all of it.
 void ShowDevicesAsJson();
 
-// Set g_selDevice to the device that `value` (argument 4) names and return
-// kDone; otherwise print why no device is chosen and return kNoDevice.
-// SelectDeviceByIds takes "vid:pid" (four characters each, one between)
-// and asks the library; SelectDeviceBySerial reads every device's serial
-// number, however many devices and however long the serial, and takes the
-// one device whose whole serial equals `value`.
-Outcome SelectDeviceByIds(const char* value);
-Outcome SelectDeviceBySerial(const char* value);
+// Prints the menu, a line per device (at most kMaxShownDevices), and
+// returns how many it offers.
+unsigned ShowDeviceMenu();
 
-// Prints the menu, asks "Select=" and sets g_selDevice to the chosen index.
-// Returns false, after "No Device Selected", when the answer is no device,
-// and without a word when an interrupt came first.
-bool SelectDevice();
+// Asks the library for the record of device `index` of g_hDeviceList into
+// `record`, zero-filled first (and so when the call fails).
+void ReadDeviceRecord(unsigned index, st_device_info& record);
 
-// Reads one integer from `in` as scanf's "%i" does. Returns false
-// when none can be read, or it is outside the int32 range.
-bool ReadSelection(std::FILE* in, int* value);
+// The JSON object of device `index` (zero-based) with its whole values:
+// {"device": N, "product": ..., "serial": ..., "firmware": ...}, N
+// one-based. At most kDeviceObjectSize characters.
+void PutDeviceObject(JsonText& text, unsigned index, const st_device_info& record);
+constexpr std::size_t kDeviceObjectSize = 3 * JsonStringBound(sizeof st_device_info{}.info) + 128;
