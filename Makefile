@@ -32,10 +32,11 @@ build:
 	cmake --build build -j $(JOBS)
 
 # The examples on the first screen: the build's lines go to build/build.log,
-# shown only when the build fails.
+# shown only when the build fails; a terminal sees the build's progress on
+# one line.
 demo:
 	@echo "Building TolvarineCli and the simulated device library (build/build.log)..."
-	@mkdir -p build && $(MAKE) build >build/build.log 2>&1 || { cat build/build.log; exit 1; }
+	@bash tools/build_progress.sh JOBS=$(JOBS) WERROR=$(WERROR)
 	@bash tools/demo.sh build
 
 test: build

@@ -11,6 +11,7 @@
 #include "cli/text.h"
 #include "cli/usage.h"
 #include "devlib/loader.h"
+#include "devlib/trace.h"
 #include "devlib/wrappers.h"
 #include "frame/exchange.h"
 #include "process/interrupts.h"
@@ -215,6 +216,7 @@ Outcome RunLoaded(const Command* command, int argc, char** argv) {
 int RunMain(int argc, char** argv) {
   PrepareStandardStreams();
   CatchInterrupts();
+  OpenTrace();
   BeginResult(argc, argv);
   const Command* command = argc >= 2 ? FindCommand(argv[1]) : nullptr;
   const Stage stage = command != nullptr ? command->stage : Stage::kDevice;

@@ -83,9 +83,11 @@ bool Opendl() {
   const bool reached = LeadsToChecked(name, checked);
   if (reached) {
     std::memcpy(g_loadedName, name, sizeof name);
+    const long long started = Tracing() ? TraceLoad(checked) : 0;
     LibraryCallBegins();  // its initialisers are the library's code
     g_handle = dlopen(name, RTLD_NOW);
     LibraryCallEnds();
+    if (Tracing()) TraceLoaded(started, g_handle != nullptr);
   }
   const char* error = reached && g_handle == nullptr ? dlerror() : nullptr;
   if (close(fd) != 0) {
@@ -100,9 +102,11 @@ bool Opendl() {
 void Closedl() {
   if (g_handle != nullptr) {
     FlushOutput();  // a library that crashes in its teardown takes nothing with it
+    const long long started = Tracing() ? TraceUnload() : 0;
     LibraryCallBegins();
     dlclose(g_handle);
     LibraryCallEnds();
+    if (Tracing()) TraceUnloaded(started);
     g_handle = nullptr;
   }
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "devlib/trace.h"
 #include "process/interrupts.h"
 #include "process/streams.h"
 
@@ -55,7 +56,8 @@ struct EntryResult<R(P...)> {
 // Calls the entry point `name` of type Fn, looked up afresh on every call,
 // after handing what standard output holds to the system (a crash inside
 // the library loses nothing printed before it), as a library call that an
-// interrupt gives a grace period (interrupts.h). Returns kFailure without
+// interrupt gives a grace period (interrupts.h), traced when asked
+// (trace.h). Returns kFailure without
 // printing when the library is not loaded, and kFailure after printing the
 // loader's text when the entry point is missing.
 template <typename Fn, auto kFailure, typename... Args>
@@ -77,13 +79,16 @@ typename EntryResult<Fn>::type CallEntry(const char* name, Args... args) {
     }
   }
   FlushOutput();
+  const long long started = Tracing() ? TraceCall(name, args...) : 0;
   LibraryCallBegins();
   if constexpr (std::is_void_v<Result>) {
     reinterpret_cast<Fn*>(symbol)(args...);
     LibraryCallEnds();
+    if (Tracing()) TraceReturn<void>(name, started, nullptr, args...);
   } else {
     const Result result = reinterpret_cast<Fn*>(symbol)(args...);
     LibraryCallEnds();
+    if (Tracing()) TraceReturn(name, started, &result, args...);
     return result;
   }
 }

@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <string>
 
 #include "devlib/loader.h"
@@ -20,7 +19,9 @@ class WrapperTest : public ::testing::Test {
   static void Load(const char* path) {
     // Devices this test opens are nobody else's: a state folder of its own.
     static char state[] = "/tmp/tolvarine-wrappers-XXXXXX";
-    if (state[std::size(state) - 2] == 'X') setenv("TOLVARINE_SIM_STATE", mkdtemp(state), 1);
+    static const bool made = mkdtemp(state) != nullptr;
+    ASSERT_TRUE(made);
+    setenv("TOLVARINE_SIM_STATE", state, 1);
     if (g_handle != nullptr) dlclose(g_handle);
     g_handle = dlopen(path, RTLD_NOW);
     ASSERT_NE(g_handle, nullptr) << dlerror();

@@ -3,10 +3,15 @@
 // The tool stays within its buffers, prints the agreed message, never acts
 // on a device the user did not choose, and ends with status 0 unless a
 // signal ended it. Run under the sanitizers and valgrind too.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -199,6 +204,7 @@ const std::string kConfigurationNotice =
 const std::string kHung =
     "TolvarineCli: the device library did not return; ending without closing the device\n";
 const std::string kHungRead = "slow tq_Read = forever\n[device]\nsilent = yes\n";
+const std::string kFrameHex = "7e013030303040525244445552323030303b03";
 
 // Each group of field cases is a test of its own, so that ctest runs them
 // side by side: most of their time is spent waiting.
@@ -245,6 +251,28 @@ TEST_F(FieldTest, HeldConfigurationWrites) {
                    .stalled = {2}},
        .out = "Write configure to device successful.\n",
        .tail = "tq_WriteCfgToDev(dev0, \"cfg.xml\", 2000) -> true\n" + kReleased},
+  });
+}
+
+// A held write that finished keeps its outcome and names the signal; a
+// write lasting over a second reports its progress.
+TEST_F(FieldTest, HeldWriteAsJson) {
+  RunCases({
+      {.name = "interrupt during a firmware update",
+       .args = {"--firmware", "fw.bin"},
+       .options = {.scenario = "slow tq_UpdateKernelDevice = 1500\n[device]\n",
+                   .status = 128 + SIGINT,
+                   .err = kFirmwareNotice,
+                   .interrupt = {SIGINT, "tq_UpdateKernelDevice waits"}},
+       .out = "updateError=0,succeed in updating the firmware \n",
+       .tail = kUpdated,
+       .json = "{\"type\": \"progress\", \"command\": \"--firmware\", \"seconds\": 1}\n" +
+               ResultLine("\"--firmware\"",
+                          "\"device\": {\"device\": 1, \"product\": \"\", \"serial\": \"\", "
+                          "\"firmware\": \"\"}, \"outcome\": \"done\", \"status\": 130, "
+                          "\"message\": \"updateError=0,succeed in updating the firmware \", "
+                          "\"error\": null, \"file\": \"fw.bin\", \"updateError\": 0, "
+                          "\"signal\": \"SIGINT\"")},
   });
 }
 
@@ -321,8 +349,9 @@ TEST_F(FieldTest, InterruptsOutsideWrites) {
   });
 }
 
-TEST_F(FieldTest, HungLibrary) {
+TEST_F(FieldTest, HungRead) {
   RunCases({
+      // Ended from the time limit's handler, the run still gives its result.
       {.name = "hung read",
        .args = {"--execute", "RRDDUR2000"},
        .options = {.scenario = kHungRead,
@@ -330,7 +359,17 @@ TEST_F(FieldTest, HungLibrary) {
                    .err = kHung,
                    .interrupt = {SIGTERM, "tq_Read waits"}},
        .out = kRequest,
-       .tail = "tq_Read waits forever\n"},
+       .tail = "tq_Read waits forever\n",
+       .json = ResultLine("\"--execute\"",
+                          "\"device\": {\"device\": 1, \"product\": \"\", \"serial\": \"\", "
+                          "\"firmware\": \"\"}, \"outcome\": \"interrupted\", \"status\": 143, "
+                          "\"message\": \"\", \"error\": null, \"request\": \"" +
+                              kFrameHex + "\", \"response\": null")},
+  });
+}
+
+TEST_F(FieldTest, HungLibrary) {
+  RunCases({
       // timeout(1) signals the tool, then its process group: one interrupt.
       {.name = "hung read, signal repeated at once",
        .args = {"--execute", "RRDDUR2000"},
@@ -424,6 +463,77 @@ TEST_F(FieldTest, CrashesStreamsAndTerminals) {
        .out = "Request:7E",
        .tail = kReleased},
   });
+}
+
+// The trace holds every call of the journal, in order, with its result;
+// a call that hangs shows by its start line.
+TEST_F(FieldTest, TraceShowsEveryLibraryCall) {
+  const std::string trace = "TOLVARINE_TRACE=" + dir_ + "/.trace";
+  const auto names = [](const std::string& text, const std::string& before) {
+    std::vector<std::string> found;
+    const std::regex call(before + "(tq_[A-Za-z]+)[( ]");
+    for (std::sregex_iterator at(text.begin(), text.end(), call), end; at != end; ++at) {
+      found.push_back((*at)[1]);
+    }
+    return found;
+  };
+  const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+      {{"--firmware", "fw.bin"}, "return tq_UpdateKernelDevice -> 1, 0 ("},
+      {{"--execute", "RRDDUR2000"}, "return tq_Read -> 2, bytes[2] 060d ("},
+  };
+  for (const auto& [args, result] : runs) {
+    fs::remove(dir_ + "/.trace");
+    const RunResult r = Run(args, {.env = {trace}});
+    const std::string traced = ReadFile(".trace");
+    EXPECT_EQ(names(r.journal, "(?:^|\n)"), names(traced, " return ")) << traced;
+    EXPECT_NE(traced.find(result), std::string::npos) << traced;
+  }
+  fs::remove(dir_ + "/.trace");
+  Run({"--execute", "RRDDUR2000"}, {.scenario = kHungRead,
+                                    .status = 128 + SIGTERM,
+                                    .err = kHung,
+                                    .interrupt = {SIGTERM, "tq_Read waits"},
+                                    .env = {trace}});
+  EXPECT_TRUE(std::regex_search(ReadFile(".trace"),
+                                std::regex(" call tq_Read\\(D1, &, 10485760, 2000\\)\n$")))
+      << ReadFile(".trace");
+}
+
+// Runs appending their results to one file in parallel: each a whole line.
+TEST_F(FieldTest, ParallelResultsAreWholeLines) {
+  constexpr int kRuns = 8;
+  std::string scenario;
+  for (int i = 0; i < kRuns; ++i) {
+    scenario += "[device]\ninfo = Serial Number: S" + std::to_string(i) +
+                "\\n\nanswer BIG = fill 300000 in 65536\n";
+  }
+  WriteFile("big.sim", scenario);
+  Run({"--version"});  // puts the library in place
+  const int results = open((dir_ + "/results.jsonl").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  ASSERT_GE(results, 0);
+  std::vector<pid_t> runs;
+  for (int i = 0; i < kRuns; ++i) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const std::string serial = "S" + std::to_string(i);
+      if (chdir(dir_.c_str()) != 0 || dup2(results, 1) < 0) _exit(126);
+      setenv("TOLVARINE_JSON", "1", 1);
+      setenv("TOLVARINE_SIM", "big.sim", 1);
+      execl(TOOL_BINARY, TOOL_BINARY, "--execute", "BIG", "-sn", serial.c_str(), nullptr);
+      _exit(127);
+    }
+    runs.push_back(child);
+  }
+  for (pid_t child : runs) waitpid(child, nullptr, 0);
+  close(results);
+  std::istringstream lines(ReadFile("results.jsonl"));
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    EXPECT_TRUE(line.starts_with("{\"type\": \"result\"") && line.ends_with("}") &&
+                line.find("\"outcome\": \"done\"") != line.npos && line.size() > 600000)
+        << line.substr(0, 200);
+  }
+  EXPECT_EQ(count, kRuns);
 }
 
 // A library that another user could have put in place is never run, even

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -110,6 +111,9 @@ RunResult ToolTest::Run(const std::vector<std::string>& args, const RunOptions& 
     setenv("TOLVARINE_SIM_JOURNAL", (dir / ".journal").c_str(), 1);
     // Devices held open by a run are busy for others: a test's own.
     setenv("TOLVARINE_SIM_STATE", (dir / ".simstate").c_str(), 1);
+    setenv("TOLVARINE_LOCK_DIR", dir.c_str(), 1);  // the test's own device locks
+    unsetenv("TOLVARINE_JSON");
+    unsetenv("TOLVARINE_TRACE");
     unsetenv("TOLVARINE_EXIT_STATUS");
     unsetenv("SUDO_UID");
     for (const std::string& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
@@ -216,6 +220,14 @@ void ToolTest::RunCases(const std::vector<Case>& cases) {
       if (c.setup) c.setup();
       EXPECT_EQ(Run(c.args, opted).out, c.out) << "with TOLVARINE_EXIT_STATUS=1";
     }
+    if (!c.json.empty()) {  // again, reporting as JSON
+      RunOptions json = c.options;
+      json.env.push_back("TOLVARINE_JSON=1");
+      if (c.setup) c.setup();
+      const std::string out = Run(c.args, json).out;
+      static const std::regex kSeconds("\"seconds\": [0-9]+\\.[0-9]{3}\\}");
+      EXPECT_EQ(std::regex_replace(out, kSeconds, "\"seconds\": 0.000}"), c.json) << "as JSON";
+    }
     EXPECT_EQ(r.out, c.out);
     // A stop held during a device write comes after the outcome is printed.
     if (c.tail.find("(stopped)") != c.tail.npos) {
@@ -276,6 +288,10 @@ const char kUsage[] =
     "PID, "
     "Commands {'--custom', '--Gpic'} Not Supported.\r\n";
 
+const char kDefaultDevice[] =
+    "{\"device\": 1, \"product\": \"TV-200 Scanner\", \"serial\": \"TV2024A0117\", "
+    "\"firmware\": \"3.4.1\"}";
+
 const char kRequest[] = "Request:7E 01 30 30 30 30 40 52 52 44 44 55 52 32 30 30 30 3B 03 \n";
 
 std::string Devices(int count) {
@@ -288,4 +304,9 @@ std::string Devices(int count) {
                 "\\r\\nFirmware Version: 1." + n + "\\r\\n\n" + ids;
   }
   return scenario;
+}
+
+std::string ResultLine(const std::string& command, const std::string& fields) {
+  return "{\"type\": \"result\", \"command\": " + command + ", " + fields +
+         ", \"seconds\": 0.000}\n";
 }

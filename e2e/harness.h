@@ -63,7 +63,14 @@ struct Case {
   std::string tail;                 // how the journal ends ("": any way)
   std::vector<std::string> absent;  // calls that must not be made ("tq_Write(")
   std::function<void()> setup;      // prepares the folder before the run
+  std::string json;                 // when set, RunCases runs the case again with
+                                    // TOLVARINE_JSON=1 and expects this standard
+                                    // output ("seconds" read as 0.000)
 };
+
+// The JSON result line of a run, as the tables write it: `fields` between
+// the command and the seconds.
+std::string ResultLine(const std::string& command, const std::string& fields);
 
 class ToolTest : public ::testing::Test {
  protected:
@@ -90,6 +97,9 @@ std::string Devices(int count);
 
 // The usage text "--help" prints.
 extern const char kUsage[];
+
+// The default device as JSON results name it.
+extern const char kDefaultDevice[];
 
 // The request trace of "--execute RRDDUR2000".
 extern const char kRequest[];

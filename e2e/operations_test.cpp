@@ -73,7 +73,12 @@ TEST_F(OperationsTest, FirmwareOutcomes) {
        .options = {.code = 0},
        .out = "updateError=0,succeed in updating the firmware \n",
        .calls = {"tq_UpdateKernelDevice(dev0, \"fw.bin\", 0, &status) -> 1, status=0"},
-       .tail = kReleased},
+       .tail = kReleased,
+       .json = ResultLine("\"--firmware\"",
+                          "\"device\": " + std::string(kDefaultDevice) +
+                              ", \"outcome\": \"done\", \"status\": 0, \"message\": "
+                              "\"updateError=0,succeed in updating the firmware \", \"error\": "
+                              "null, \"file\": \"fw.bin\", \"updateError\": 0")},
       {.name = "status left untouched",
        .args = {"--firmware", "fw.bin"},
        .options = {.scenario = "[device]\nfirmware = fail 4294967295 busy\n"},
@@ -83,7 +88,13 @@ TEST_F(OperationsTest, FirmwareOutcomes) {
        .args = {"--firmware", "fw.bin"},
        .options = {.scenario = "[device]\nfirmware = fail 7 checksum mismatch\n", .code = 1},
        .out = "updateError=7,failed to update the firmware\n",
-       .tail = kReleased},
+       .tail = kReleased,
+       .json = ResultLine("\"--firmware\"",
+                          "\"device\": {\"device\": 1, \"product\": \"\", \"serial\": \"\", "
+                          "\"firmware\": \"\"}, \"outcome\": \"failed\", \"status\": 1, "
+                          "\"message\": \"updateError=7,failed to update the firmware\", "
+                          "\"error\": \"checksum mismatch\", \"file\": \"fw.bin\", "
+                          "\"updateError\": 7")},
       {.name = "no file named",
        .args = {"--firmware"},
        .options = {.code = 2},

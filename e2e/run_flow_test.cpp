@@ -1,4 +1,8 @@
 // The run flow end to end: command words, device choice, release order.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <string>
 #include <tuple>
 #include <vector>
@@ -34,7 +38,11 @@ TEST_F(RunFlowTest, CommandWordsAndTheLibrary) {
        .options = {.library = Library::kNone, .err = kNoLibrary}},
       {.name = "no library, -i",
        .args = {"-i"},
-       .options = {.library = Library::kNone, .err = kNoLibrary}},
+       .options = {.library = Library::kNone, .err = kNoLibrary},
+       .json = ResultLine("\"-i\"",
+                          "\"device\": null, \"outcome\": \"no library\", \"status\": 4, "
+                          "\"message\": \"./Tolvarine.so: cannot open shared object file: No such "
+                          "file or directory\", \"error\": null")},
       {.name = "no library, --execute",
        .args = {"--execute", "RRDDUR2000"},
        .options = {.library = Library::kNone, .err = kNoLibrary}},
@@ -42,7 +50,11 @@ TEST_F(RunFlowTest, CommandWordsAndTheLibrary) {
        .args = {"--gpic"},
        .options = {.code = 2},
        .out = kNoSuchCommand,
-       .absent = {"tq_"}},
+       .absent = {"tq_"},
+       .json = ResultLine("\"--gpic\"",
+                          "\"device\": null, \"outcome\": \"refused\", \"status\": 2, "
+                          "\"message\": \"There is no such command, use [--help] to see the "
+                          "command\", \"error\": null")},
       {.name = "-vp first",
        .args = {"-vp", "1a2b:3c4d", "--export", "out.xml"},
        .out = kNoSuchCommand,
@@ -79,7 +91,10 @@ TEST_F(RunFlowTest, CommandWordsAndTheLibrary) {
        .args = {"--execute", "x"},
        .options = none,
        .out = "No device found\n",
-       .tail = noDevice},
+       .tail = noDevice,
+       .json = ResultLine("\"--execute\"",
+                          "\"device\": null, \"outcome\": \"no device\", \"status\": 3, "
+                          "\"message\": \"No device found\", \"error\": null")},
       {.name = "no device, --export",
        .args = {"--export", "x"},
        .options = none,
@@ -234,6 +249,16 @@ TEST_F(RunFlowTest, SelectorsChooseOrRefuse) {
        .options = {.scenario = longSerial},
        .out = "Export xml file succeeful\n",
        .calls = {"tq_OpenDevice(list, 0, 0) -> dev0"}},
+      // In JSON mode nothing is read from standard input: no menu.
+      {.name = "several devices, no selector",
+       .args = {"--export", "o.xml"},
+       .options = three,
+       .out = "1. Unit1 SN:SN1 Fireware Ver:1.1\r\n2. Unit2 SN:SN2 Fireware Ver:1.2\r\n"
+              "3. Unit3 SN:SN3 Fireware Ver:1.3\r\nSelect=Export xml file succeeful\n",
+       .json = ResultLine("\"--export\"",
+                          "\"device\": null, \"outcome\": \"refused\", "
+                          "\"status\": 2, \"message\": \"several devices: "
+                          "choose one with -sn or -vp\", \"error\": null")},
       {.name = "-sn second",
        .args = {"--export", "-sn", "SN1"},
        .options = {.code = 2},
@@ -336,6 +361,40 @@ TEST_F(RunFlowTest, OutputKeepsItsOrder) {
        .out = "1. Unit1 SN:SN1 Fireware Ver:1.1\r\n2. Unit2 SN:SN2 Fireware Ver:1.2\r\nSelect="
               "Export xml file succeeful\n"},
   });
+}
+
+// One process per device: a run holding serial SN2 (here the test itself)
+// makes another one for SN2 busy; other serials go on beside it.
+TEST_F(RunFlowTest, ASerialNumberIsLockedForOneRun) {
+  const int holder = open((dir_ + "/TolvarineCli-sn-SN2.lock").c_str(), O_RDONLY | O_CREAT, 0644);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  const std::string inUse = "device [SN2] is in use by another TolvarineCli";
+  RunCases({
+      {.name = "held by another run",
+       .args = {"--export", "o.xml", "-sn", "SN2"},
+       .options = {.scenario = Devices(3), .code = 5},
+       .out = inUse + "\n",
+       .absent = {"tq_OpenDevice"},
+       .json = ResultLine("\"--export\"",
+                          "\"device\": {\"device\": 2, \"product\": \"Unit2\", \"serial\": "
+                          "\"SN2\", \"firmware\": \"1.2\"}, \"outcome\": \"busy\", \"status\": "
+                          "5, \"message\": \"" +
+                              inUse + "\", \"error\": null")},
+      {.name = "another serial beside it",
+       .args = {"--export", "o.xml", "-sn", "SN1"},
+       .options = {.scenario = Devices(3), .code = 0},
+       .out = "Export xml file succeeful\n",
+       .calls = {"tq_OpenDevice(list, 0, 0) -> dev0"}},
+      {.name = "no lock to be had: said, and the run goes on",
+       .args = {"--export", "o.xml", "-sn", "SN1"},
+       .options = {.scenario = Devices(3),
+                   .err = "TolvarineCli: cannot lock the device with serial number [SN1] "
+                          "(/nonexistent/TolvarineCli-sn-SN1.lock: No such file or directory); "
+                          "going on without the lock\n",
+                   .env = {"TOLVARINE_LOCK_DIR=/nonexistent"}},
+       .out = "Export xml file succeeful\n"},
+  });
+  close(holder);
 }
 
 }  // namespace

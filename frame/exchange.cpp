@@ -36,7 +36,8 @@ Buffer AllocateExchangeBuffer() {
 // Gathers the answer into `response`; returns the bytes received, or -1
 // when nothing came within the first time-out. An interrupt ends the loop
 // when the pending read returns; what came until then counts.
-long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout) {
+long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout,
+                std::span<std::uint8_t> spare) {
   const std::int32_t setting = getReadTimeout();
   char* buffer = reinterpret_cast<char*>(response);
   int count = Read(device, buffer, kBufferSize, static_cast<unsigned>(setting));
@@ -52,7 +53,7 @@ long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout) 
     // during the pause, not by the library's read.
     made = std::max(made, total);
     const std::size_t wanted = std::min(kBufferSize, total + piece);
-    made += PauseBetweenReads({response + made, wanted > made ? wanted - made : 0});
+    made += PauseBetweenReads({response + made, wanted > made ? wanted - made : 0}, &spare);
     count =
         Read(device, buffer + total, static_cast<unsigned>(kBufferSize - total), followUpTimeout);
     if (count < 1) break;
@@ -60,25 +61,26 @@ long ReadAnswer(void* device, std::uint8_t* response, unsigned followUpTimeout) 
   return static_cast<long>(total);
 }
 
+// `room` is lent to the trace of the answer (kTraceRoom bytes, or none):
+// the pauses between reads make its pages while they have time to spare.
 Outcome Exchange(void* device, std::span<const std::uint8_t> request, std::uint8_t* response,
-                 unsigned followUpTimeout) {
+                 unsigned followUpTimeout, std::span<char> room) {
   const bool json = ReportsAsJson();  // the result line carries both directions
+  if (json) room = {};                // no trace, whose room the pauses would make
   if (!json) printData(0, request);
+  NoteRequest(request);
   Write(device, request.data(), static_cast<unsigned>(request.size()), false);
-  if (Interruption() != 0) {
-    NoteExchange(request, std::nullopt);
-    return Outcome::kFailed;
-  }
-  const long received = ReadAnswer(device, response, followUpTimeout);
+  if (Interruption() != 0) return Outcome::kFailed;
+  const long received = ReadAnswer(device, response, followUpTimeout,
+                                   {reinterpret_cast<std::uint8_t*>(room.data()), room.size()});
   if (received < 0) {
-    NoteExchange(request, std::nullopt);
     // Nothing came, but an interrupt cut the wait: that is no time-out.
     if (Interruption() == 0) SayOutcome("Response: time out");
     return Outcome::kFailed;
   }
   const std::span<const std::uint8_t> answer(response, static_cast<std::size_t>(received));
-  NoteExchange(request, answer);
-  if (!json) printData(1, answer);
+  NoteResponse(answer);
+  if (!json) printData(1, answer, stdout, room);
   return Outcome::kDone;
 }
 
@@ -122,6 +124,13 @@ Outcome HandleExecute(void* device, int argc, char** argv) {
     SayOutcome("The command is too long");
     return Outcome::kRefused;
   }
+  // The end of the request buffer is free but for a very long command: the
+  // answer's trace is made there.
+  const std::span<char> room =
+      length <= kBufferSize - kTraceRoom
+          ? std::span<char>(reinterpret_cast<char*>(request.get() + kBufferSize - kTraceRoom),
+                            kTraceRoom)
+          : std::span<char>();
   return Exchange(device, requestSpace.first(length), response.get(),
-                  slave ? kSlaveFollowUpTimeout : kPlainFollowUpTimeout);
+                  slave ? kSlaveFollowUpTimeout : kPlainFollowUpTimeout, room);
 }

@@ -30,23 +30,36 @@ void MakePages(std::span<std::uint8_t> bytes) {
   }
 }
 
-std::size_t PauseBetweenReads(std::span<std::uint8_t> ahead) {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  const long long deadline = now.tv_sec * 1000000000LL + now.tv_nsec + kPauseNanoseconds;
-  const auto elapsed = [&] {
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000000000LL + now.tv_nsec >= deadline;
+std::size_t PauseBetweenReads(std::span<std::uint8_t> ahead, std::span<std::uint8_t>* spare) {
+  const auto now = [] {
+    timespec time{};
+    clock_gettime(CLOCK_MONOTONIC, &time);
+    return time.tv_sec * 1000000000LL + time.tv_nsec;
   };
+  long long at = now();
+  const long long deadline = at + kPauseNanoseconds;
   // A sleep lasts 20 to 80 us more than asked; spinning on the clock keeps
-  // the pause at 50 us. Pages are made in runs that take a few us each.
+  // the pause at 50 us. Pages are made in runs that take a few us each, and
+  // a run is begun only when one as long as the last would end in time.
+  long long last = 0;
   std::size_t made = 0;
-  while (made < ahead.size() && !elapsed()) {
-    const std::size_t run = std::min(kPagesPerRun * kPage, ahead.size() - made);
-    MakePages(ahead.subspan(made, run));
-    made += run;
+  while (at + last < deadline) {
+    std::span<std::uint8_t> run;
+    if (made < ahead.size()) {
+      run = ahead.subspan(made, std::min(kPagesPerRun * kPage, ahead.size() - made));
+      made += run.size();
+    } else if (spare != nullptr && !spare->empty()) {
+      run = spare->first(std::min(kPagesPerRun * kPage, spare->size()));
+      *spare = spare->subspan(run.size());
+    } else {
+      break;
+    }
+    MakePages(run);
+    const long long before = at;
+    at = now();
+    last = at - before;
   }
-  while (!elapsed()) {
+  while (now() < deadline) {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
 #endif

@@ -7,9 +7,21 @@
 #include <cstdio>
 #include <span>
 
+// Bytes encoded at a time, and the room their text needs: the text of one
+// block, the line feed, and before it the room that puts the text on a
+// 64-byte boundary with "Response:" in front.
+inline constexpr std::size_t kTraceBytesPerBlock = std::size_t{64} * 1024;
+inline constexpr std::size_t kTraceRoom = 128 + kTraceBytesPerBlock * 3;
+
 // Prints the trace of `bytes`: "Request:" for direction 0, "Response:" for
 // any other. Prints nothing more once a write to `out` has failed.
 void printData(int direction, std::span<const std::uint8_t> bytes, std::FILE* out = stdout);
+
+// The same, with the text made in `room` (kTraceRoom bytes at least; with
+// less, in a block of its own): a room whose pages exist already spares the
+// trace of a large answer making them.
+void printData(int direction, std::span<const std::uint8_t> bytes, std::FILE* out,
+               std::span<char> room);
 
 // Encodes bytes as "XX " triples into `text`, which holds 3 bytes per input
 // byte and one more (scratch). Returns the number of characters encoded.

@@ -99,10 +99,12 @@ void NoteFile(const char* path) { g_details.file = Keep(g_file, path); }
 
 void NoteUpdateError(unsigned status) { g_details.updateError = status; }
 
-void NoteExchange(std::span<const std::uint8_t> request,
-                  std::optional<std::span<const std::uint8_t>> response) {
+void NoteRequest(std::span<const std::uint8_t> request) {
   if (!ReportsAsJson()) return;
   g_details.exchanged = true;
   g_details.request = Copy(request);
-  if (response) g_details.response = Copy(*response);
+}
+
+void NoteResponse(std::span<const std::uint8_t> response) {
+  if (ReportsAsJson()) g_details.response = Copy(response);
 }

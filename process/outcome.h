@@ -58,6 +58,7 @@ const RunDetails& Details();
 void NoteLibraryError(const char* text);  // null or "": none
 void NoteFile(const char* path);
 void NoteUpdateError(unsigned status);
-// Copies both; in text mode nothing is kept.
-void NoteExchange(std::span<const std::uint8_t> request,
-                  std::optional<std::span<const std::uint8_t>> response);
+// The bytes --execute sent, and those it received; copies, kept in JSON
+// mode only.
+void NoteRequest(std::span<const std::uint8_t> request);
+void NoteResponse(std::span<const std::uint8_t> response);

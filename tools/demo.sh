@@ -20,8 +20,9 @@ else
   mkdir -p "$demo"
 fi
 cp "$build/Tolvarine.so" "$root"/sim/scenarios/*.sim "$demo/"
-# The simulated devices' state (which are open, flaky counts): the demo's own.
-export TOLVARINE_SIM_STATE=$demo/.simstate
+# The simulated devices' state (which are open, flaky counts) and the
+# device locks of -sn: the demo's own, so that it never meets another run.
+export TOLVARINE_SIM_STATE=$demo/.simstate TOLVARINE_LOCK_DIR=$demo
 printf 'readtimeout=1500\n' >"$demo/setting.ini"
 printf 'simulated firmware image\n' >"$demo/firmware.bin"
 
