@@ -41,6 +41,18 @@ DeviceFields FieldsOfDevice(unsigned index) {
   return ExtractDeviceFields(record);
 }
 
+// How the text listing and the menu show a device: a head with its
+// number, each value after its label, a tail.
+struct TextLayout {
+  const char* head;  // printf format of the one-based number
+  const char* FieldKeys::*label;
+  const char* afterValue;
+  const char* tail;
+};
+constexpr TextLayout kListing = {"Device: %d\r\n", &FieldKeys::listLabel, "\r\n",
+                                 "/*************************************/\r\n"};
+constexpr TextLayout kMenu = {"%d.", &FieldKeys::menuLabel, "", "\r\n"};
+
 // The devices to list or offer as text; beyond kMaxShownDevices the first
 // that many, which standard error says.
 unsigned ShownDevices() {
@@ -48,6 +60,23 @@ unsigned ShownDevices() {
   ReportError("TolvarineCli: the device library reports %u devices; only the first %u are shown",
               g_deviceCounts, kMaxShownDevices);
   return kMaxShownDevices;
+}
+
+// Shows the devices (at most kMaxShownDevices) as `layout` says; returns
+// how many.
+unsigned ShowDevices(const TextLayout& layout) {
+  const unsigned shown = ShownDevices();
+  for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
+    const DeviceFields fields = FieldsOfDevice(i);
+    std::printf(layout.head, static_cast<int>(i + 1));
+    for (const FieldKeys& keys : kFieldKeys) {
+      std::fputs(keys.*layout.label, stdout);
+      PutDeviceText((fields.*keys.field).data());
+      std::fputs(layout.afterValue, stdout);
+    }
+    std::fputs(layout.tail, stdout);
+  }
+  return shown;
 }
 
 }  // namespace
@@ -104,19 +133,7 @@ DeviceFields ExtractDeviceFields(const st_device_info& record) {
   return fields;
 }
 
-void ShowDevice() {
-  const unsigned shown = ShownDevices();
-  for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
-    const DeviceFields fields = FieldsOfDevice(i);
-    std::printf("Device: %d\r\n", static_cast<int>(i + 1));
-    for (const FieldKeys& keys : kFieldKeys) {
-      std::fputs(keys.listLabel, stdout);
-      PutDeviceText((fields.*keys.field).data());
-      std::fputs("\r\n", stdout);
-    }
-    std::fputs("/*************************************/\r\n", stdout);
-  }
-}
+void ShowDevice() { ShowDevices(kListing); }
 
 void ShowDevicesAsJson() {
   std::fputs("[", stdout);
@@ -133,19 +150,7 @@ void ShowDevicesAsJson() {
   if (Interruption() == 0) std::fputs("\n]\n", stdout);
 }
 
-unsigned ShowDeviceMenu() {
-  const unsigned shown = ShownDevices();
-  for (unsigned i = 0; i < shown && Interruption() == 0; ++i) {
-    const DeviceFields fields = FieldsOfDevice(i);
-    std::printf("%d.", static_cast<int>(i + 1));
-    for (const FieldKeys& keys : kFieldKeys) {
-      std::fputs(keys.menuLabel, stdout);
-      PutDeviceText((fields.*keys.field).data());
-    }
-    std::fputs("\r\n", stdout);
-  }
-  return shown;
-}
+unsigned ShowDeviceMenu() { return ShowDevices(kMenu); }
 
 void ReadDeviceRecord(unsigned index, st_device_info& record) {
   std::memset(&record, 0, sizeof record);

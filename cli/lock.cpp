@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "process/streams.h"
 
@@ -31,9 +32,11 @@ std::uint64_t Fnv1a(std::string_view text) {
   return hash;
 }
 
-}  // namespace
-
-std::size_t LockFileName(std::string_view serial, std::span<char> name) {
+// The lock file's name for `serial` into `name` (NUL-terminated): letters,
+// digits, '.', '_' and '-' as they are, other bytes as %HH, and a serial
+// whose name would pass 200 characters cut, ended by '~' and a hash of the
+// whole serial.
+void LockFileName(std::string_view serial, std::span<char> name) {
   // Room for the prefix, the limit, a last %HH, '~', 16 digits, ".lock".
   static_assert(sizeof kPrefix + kNameLimit + 3 + 1 + 16 + 6 < 256);
   std::size_t at = 0;
@@ -62,8 +65,9 @@ std::size_t LockFileName(std::string_view serial, std::span<char> name) {
   }
   for (char c : std::string_view(".lock")) put(c);
   if (!name.empty()) name[at] = '\0';
-  return at;
 }
+
+}  // namespace
 
 int LockDevice(std::string_view serial) {
   const char* folder = std::getenv("TOLVARINE_LOCK_DIR");

@@ -2,8 +2,6 @@
 // runs given one serial never drive the same device at once.
 #pragma once
 
-#include <cstddef>
-#include <span>
 #include <string_view>
 
 constexpr int kDeviceBusy = -2;  // another process holds the lock
@@ -20,9 +18,3 @@ int LockDevice(std::string_view serial);
 
 // Releases a lock LockDevice took; nothing for a negative value.
 void UnlockDevice(int lock);
-
-// The lock file's name for `serial` into `name` (NUL-terminated): letters,
-// digits, '.', '_' and '-' as they are, other bytes as %HH, and a serial
-// whose name would pass 200 characters cut, ended by '~' and a hash of the
-// whole serial. Returns the length.
-std::size_t LockFileName(std::string_view serial, std::span<char> name);

@@ -156,9 +156,12 @@ Outcome RunOnDevice(const Command& command, int argc, char** argv) {
     ReportProgressAs(ReportsAsJson() ? command.progress : nullptr);
     outcome = command.handler(device, argc, argv);
     AskLibraryError(outcome);
-    // A stop held during a device write waits for the write's outcome.
-    FlushOutput();
-    StopIfHeld();
+    // A stop held during a device write waits for the write's outcome (in
+    // JSON mode, its result line, written at the end).
+    if (!ReportsAsJson()) {
+      FlushOutput();
+      StopIfHeld();
+    }
   }
   CloseDevice(&device);
   UnlockDevice(lock);
@@ -242,7 +245,10 @@ int RunMain(int argc, char** argv) {
   // text, the version, a listing).
   const bool ownOutput =
       stage == Stage::kVersion || stage == Stage::kHelp || (stage == Stage::kList && loaded);
-  if (ReportsAsJson() && !ownOutput) WriteResult(outcome);
+  if (ReportsAsJson() && !ownOutput) {
+    WriteResult(outcome);
+    StopIfHeld();
+  }
   EndByInterruption();
   return ExitStatus(outcome);
 }

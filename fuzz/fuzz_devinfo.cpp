@@ -35,10 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "a whole value lies within the record");
   }
   static char json[kDeviceObjectSize];
-  JsonText text = JsonInto(json);
-  PutDeviceObject(text, 0, record);
-  Require(!text.cut, "the device object fits its bound");
-  for (std::string_view rest = JsonWritten(json, text); !rest.empty();) {
+  JsonText object = JsonInto(json);
+  PutDeviceObject(object, 0, record);
+  Require(!object.cut, "the device object fits its bound");
+  for (std::string_view rest = JsonWritten(json, object); !rest.empty();) {
     const std::size_t length = Utf8SequenceLength(rest);
     Require(length > 0, "JSON text is well-formed UTF-8");
     Require(rest[0] < 0 ? rest.substr(0, 2) >= "\xC2\xA0" : rest[0] >= 0x20 && rest[0] != 0x7F,

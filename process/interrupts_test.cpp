@@ -9,7 +9,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <ctime>
+#include <chrono>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,14 +19,9 @@ namespace {
 pthread_t g_library;  // a thread of the "library", blocking no signal
 std::atomic<bool> g_seam{false};
 
+// Sleeps on through the signals it takes.
 void Sleep(int milliseconds) {
-  timespec until{};
-  clock_gettime(CLOCK_MONOTONIC, &until);
-  until.tv_nsec += milliseconds * 1'000'000L;
-  until.tv_sec += until.tv_nsec / 1'000'000'000L;
-  until.tv_nsec %= 1'000'000'000L;
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) != 0) {
-  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void* Idle(void*) {

@@ -67,25 +67,31 @@ void SayOutcome(std::string_view text, std::string_view end) {
   std::fwrite(end.data(), 1, end.size(), stdout);
 }
 
+// The text `format` makes, cut to kTextSize - 1 characters, in `text`.
+__attribute__((format(printf, 2, 0))) std::string_view Format(std::span<char, kTextSize> text,
+                                                              const char* format,
+                                                              va_list arguments) {
+  const int length = std::vsnprintf(text.data(), text.size(), format, arguments);
+  return {text.data(), length < 0 ? 0 : std::min(static_cast<std::size_t>(length), kTextSize - 1)};
+}
+
 void SayOutcomeFormat(const char* format, ...) {
   char text[kTextSize];
   va_list arguments;
   va_start(arguments, format);
-  const int length = std::vsnprintf(text, sizeof text, format, arguments);
+  const std::string_view said = Format(text, format, arguments);
   va_end(arguments);
-  if (length < 0) return;
-  SayOutcome({text, std::min(static_cast<std::size_t>(length), sizeof text - 1)});
+  SayOutcome(said);
 }
 
 void ReportFailure(const char* format, ...) {
   char text[kTextSize];
   va_list arguments;
   va_start(arguments, format);
-  const int length = std::vsnprintf(text, sizeof text, format, arguments);
+  const std::string_view said = Format(text, format, arguments);
   va_end(arguments);
-  if (length < 0) return;
-  ReportError("%s", text);
-  if (ReportsAsJson()) AppendMessage({text, std::strlen(text)});
+  ReportError("%.*s", static_cast<int>(said.size()), said.data());
+  if (ReportsAsJson()) AppendMessage(said);
 }
 
 const RunDetails& Details() { return g_details; }
