@@ -3,29 +3,32 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "devlib/loader.h"
 
 namespace {
 
-// Points g_handle at a library for one test, unloading it afterwards.
+// Points g_handle at a library for one test, unloading it afterwards. The
+// devices it opens are nobody else's: a state folder of its own.
 class WrapperTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    ASSERT_NE(mkdtemp(state_), nullptr);
+    setenv("TOLVARINE_SIM_STATE", state_, 1);
+  }
   void TearDown() override {
     if (g_handle != nullptr) dlclose(g_handle);
     g_handle = nullptr;
+    std::filesystem::remove_all(state_);
   }
   static void Load(const char* path) {
-    // Devices this test opens are nobody else's: a state folder of its own.
-    static char state[] = "/tmp/tolvarine-wrappers-XXXXXX";
-    static const bool made = mkdtemp(state) != nullptr;
-    ASSERT_TRUE(made);
-    setenv("TOLVARINE_SIM_STATE", state, 1);
     if (g_handle != nullptr) dlclose(g_handle);
     g_handle = dlopen(path, RTLD_NOW);
     ASSERT_NE(g_handle, nullptr) << dlerror();
   }
+  char state_[32] = "/tmp/tolvarine-wrappers-XXXXXX";
 };
 
 TEST_F(WrapperTest, NotLoadedGivesTheFailureValueSilently) {
